@@ -1,0 +1,57 @@
+#pragma once
+// Sockets shaped like the BSD/Winsock calls the application makes. Return codes, never exceptions:
+// 0 or -1 for the calls that succeed or fail, byte counts or -1 for transfers, and the reason of the
+// last failure in LastSocketError().
+#include <cstdint>
+
+namespace platform {
+
+using Socket = int;
+constexpr Socket kInvalidSocket = -1;
+
+// An IPv4 endpoint. `address` is in network byte order, that is the four octets in memory first
+// octet first, as a socket address and the discovery answer hold it; `port` is in host order.
+struct Endpoint {
+  uint32_t address = 0;
+  uint16_t port = 0;
+};
+
+constexpr uint32_t kAnyAddress = 0;
+constexpr uint32_t kBroadcastAddress = 0xFFFFFFFFu;
+
+// Address from four octets, first octet first (MakeAddress(192, 168, 1, 20)).
+constexpr uint32_t MakeAddress(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
+  return uint32_t(a) | uint32_t(b) << 8 | uint32_t(c) << 16 | uint32_t(d) << 24;
+}
+
+Socket OpenUdp();
+Socket OpenTcp();
+int Bind(Socket s, Endpoint local);         // no address reuse: a held address and port fails
+int SetBroadcast(Socket s, bool allow);
+int SendTo(Socket s, const void* data, int size, Endpoint to);
+// Size of the next pending datagram (UDP) or of the bytes ready to read (TCP) in *count.
+int PendingBytes(Socket s, uint32_t* count);
+int RecvFrom(Socket s, void* buffer, int size, Endpoint* from);  // the rest of a longer datagram is lost
+int Connect(Socket s, Endpoint to);          // blocking
+int Send(Socket s, const void* data, int size);
+int Recv(Socket s, void* buffer, int size);  // 0: the peer closed in order
+int Listen(Socket s, int backlog);
+Socket Accept(Socket s, Endpoint* from);
+// 1 when the socket becomes ready within ms, 0 when the time ran out, -1 for a bad socket.
+int WaitReadable(Socket s, uint32_t ms);
+int WaitWritable(Socket s, uint32_t ms);
+int ShutdownReceive(Socket s);
+int ShutdownBoth(Socket s);
+int Close(Socket s);
+int LastSocketError();
+
+// One entry of WaitAny: which sockets to watch and, on return, which are readable.
+struct WaitEntry {
+  Socket socket = kInvalidSocket;
+  bool readable = false;
+};
+// Waits until any of the sockets is readable (or has a connection to accept) or ms ran out;
+// returns the number of readable entries, 0 on time-out, -1 on error.
+int WaitAny(WaitEntry* entries, int count, uint32_t ms);
+
+}  // namespace platform
