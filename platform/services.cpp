@@ -48,6 +48,7 @@ int RecvFrom(Socket s, void* buffer, int size, Endpoint* from) { return Network(
 int Connect(Socket s, Endpoint to) { return Network().Connect(s, to); }
 int Send(Socket s, const void* data, int size) { return Network().Send(s, data, size); }
 int Recv(Socket s, void* buffer, int size) { return Network().Recv(s, buffer, size); }
+int LocalEndpoint(Socket s, Endpoint* local) { return Network().LocalEndpoint(s, local); }
 int Listen(Socket s, int backlog) { return Network().Listen(s, backlog); }
 Socket Accept(Socket s, Endpoint* from) { return Network().Accept(s, from); }
 int WaitReadable(Socket s, uint32_t ms) { return Network().WaitReadable(s, ms); }

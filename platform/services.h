@@ -33,6 +33,7 @@ class NetworkService {
   virtual int Connect(Socket s, Endpoint to) = 0;
   virtual int Send(Socket s, const void* data, int size) = 0;
   virtual int Recv(Socket s, void* buffer, int size) = 0;
+  virtual int LocalEndpoint(Socket s, Endpoint* local) = 0;
   virtual int Listen(Socket s, int backlog) = 0;
   virtual Socket Accept(Socket s, Endpoint* from) = 0;
   virtual int WaitReadable(Socket s, uint32_t ms) = 0;

@@ -35,6 +35,7 @@ int RecvFrom(Socket s, void* buffer, int size, Endpoint* from);  // the rest of 
 int Connect(Socket s, Endpoint to);          // blocking
 int Send(Socket s, const void* data, int size);
 int Recv(Socket s, void* buffer, int size);  // 0: the peer closed in order
+int LocalEndpoint(Socket s, Endpoint* local);  // the bound address and port
 int Listen(Socket s, int backlog);
 Socket Accept(Socket s, Endpoint* from);
 // 1 when the socket becomes ready within ms, 0 when the time ran out, -1 for a bad socket.

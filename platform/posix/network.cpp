@@ -132,6 +132,14 @@ class PosixNetwork : public NetworkService {
 
   int Recv(Socket s, void* buffer, int size) override { return Count(recv(s, buffer, size_t(size), 0)); }
 
+  int LocalEndpoint(Socket s, Endpoint* local) override {
+    sockaddr_in sa{};
+    socklen_t len = sizeof sa;
+    if (getsockname(s, reinterpret_cast<sockaddr*>(&sa), &len) != 0) return Result(-1);
+    *local = FromSockaddr(sa);
+    return 0;
+  }
+
   int Listen(Socket s, int backlog) override { return Result(listen(s, backlog)); }
 
   Socket Accept(Socket s, Endpoint* from) override {

@@ -1,0 +1,177 @@
+#pragma once
+// A simulated LAN under a virtual clock, installed as the process's platform while it lives.
+//
+// Everything runs on the caller's one thread. Whenever code waits (Sleep, a socket wait, a blocking
+// connect, send or receive), the world moves its clock to the next due event, runs it, and looks
+// again, so a ten-minute wait costs microseconds and a run is the same every time for one seed.
+// Events run as the host that scheduled them: a socket opened inside a controller's handler belongs
+// to that controller. Code outside any event runs as the client host (the first host added).
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/posix/real.h"
+#include "platform/services.h"
+
+namespace platform::sim {
+
+using HostId = int;
+using EventId = uint64_t;
+
+struct HostAddress {
+  uint32_t address = 0;  // network order
+  uint32_t mask = 0;     // network order
+};
+
+// A blocking call that could wait forever (a peer that never reads or answers) gives up after this
+// much virtual time with ETIMEDOUT, so that a test of a hung program ends instead of spinning.
+constexpr uint32_t kMaxBlockMs = 60u * 60u * 1000u;
+// Bytes that may be on the way from one end of a connection to the other, unread: the room that
+// decides whether a sender can write.
+constexpr size_t kStreamWindowBytes = 128 * 1024;
+// Bytes of datagrams a UDP socket queues before it drops new ones.
+constexpr size_t kDatagramQueueBytes = 64 * 1024;
+// A connect to an address that nobody holds fails after this long, as a real SYN would.
+constexpr uint32_t kConnectTimeoutMs = 21000;
+
+class World : public ClockService, public NetworkService {
+ public:
+  // Installs itself as the process's clock and network (and files, see SetFiles) until destroyed.
+  explicit World(uint32_t startTick = 0, uint64_t seed = 1);
+  ~World() override;
+  World(const World&) = delete;
+  World& operator=(const World&) = delete;
+
+  uint64_t Seed() const { return seed; }
+
+  // --- hosts -------------------------------------------------------------------------------
+  // A host with one adapter holding `addresses`; its adapter list can be replaced (SetAdapters).
+  HostId AddHost(const std::string& name, std::vector<HostAddress> addresses);
+  HostId AddHost(const std::string& name, uint32_t address, uint32_t mask = 0x00FFFFFFu);
+  // The adapter list the host reports (the address table follows it, plus loopback).
+  void SetAdapters(HostId host, std::vector<Adapter> adapters);
+  // Takes a host off the LAN (datagrams and connects to it vanish) or puts it back.
+  void SetHostOnline(HostId host, bool online);
+  // The host that the calling code runs as.
+  HostId CurrentHost() const { return current; }
+  // Runs fn as `host` (sockets it opens belong to that host).
+  void RunAs(HostId host, const std::function<void()>& fn);
+
+  // --- time and events -----------------------------------------------------------------------
+  uint64_t NowMs() const { return nowMs; }
+  // Schedules fn to run as the current host after delayMs of virtual time.
+  EventId Schedule(uint32_t delayMs, std::function<void()> fn);
+  void Cancel(EventId id);
+  // Runs every event due within the next ms and leaves the clock ms later.
+  void RunFor(uint32_t ms);
+  // Runs events until pred() holds (1) or limitMs passed (0).
+  int RunUntil(const std::function<bool()>& pred, uint32_t limitMs);
+  // Calls fn (as the socket's host) each time the socket becomes readable: data, a datagram, a
+  // connection to accept, or the peer's close. One call per change; read until empty inside it.
+  void Watch(Socket s, std::function<void()> fn);
+  void Unwatch(Socket s);
+
+  // --- faults --------------------------------------------------------------------------------
+  // Datagrams sent from `host` after this call: the next `count` are lost, or cut to `size` bytes.
+  void LoseDatagrams(HostId from, int count);
+  void TruncateDatagrams(HostId from, int count, int size);
+  // The connection of socket s is reset after `bytes` more bytes were sent on it (either way).
+  void DropAfterBytes(Socket s, size_t bytes);
+  // Resets the connection at once: both ends see ECONNRESET.
+  void ResetConnection(Socket s);
+  // Connects to this host take delayMs before they are accepted (or refused).
+  void SetConnectDelay(HostId host, uint32_t delayMs);
+  // Bytes sent to a host are delivered this much later.
+  void SetLatency(HostId host, uint32_t delayMs);
+
+  // --- files ---------------------------------------------------------------------------------
+  // Drive paths ("C:\...") below driveRoot; relative paths and the current directory below
+  // currentDirectory. Until called, the real file system is used as it is.
+  void SetFiles(const std::string& driveRoot, const std::string& currentDirectory);
+
+  // --- ClockService ----------------------------------------------------------------------------
+  uint32_t GetTickCount() override;
+  void Sleep(uint32_t ms) override;
+
+  // --- NetworkService --------------------------------------------------------------------------
+  Socket OpenUdp() override;
+  Socket OpenTcp() override;
+  int Bind(Socket s, Endpoint local) override;
+  int SetBroadcast(Socket s, bool allow) override;
+  int SendTo(Socket s, const void* data, int size, Endpoint to) override;
+  int PendingBytes(Socket s, uint32_t* count) override;
+  int RecvFrom(Socket s, void* buffer, int size, Endpoint* from) override;
+  int Connect(Socket s, Endpoint to) override;
+  int Send(Socket s, const void* data, int size) override;
+  int Recv(Socket s, void* buffer, int size) override;
+  int LocalEndpoint(Socket s, Endpoint* local) override;
+  int Listen(Socket s, int backlog) override;
+  Socket Accept(Socket s, Endpoint* from) override;
+  int WaitReadable(Socket s, uint32_t ms) override;
+  int WaitWritable(Socket s, uint32_t ms) override;
+  int WaitAny(WaitEntry* entries, int count, uint32_t ms) override;
+  int ShutdownReceive(Socket s) override;
+  int ShutdownBoth(Socket s) override;
+  int Close(Socket s) override;
+  int LastSocketError() override;
+  int GetAddressCount(int* count) override;
+  int GetAdapters(std::vector<Adapter>* adapters) override;
+
+ private:
+  struct Host;
+  struct SocketState;
+  struct Datagram {
+    std::vector<uint8_t> bytes;
+    Endpoint from;
+  };
+  struct Event {
+    uint64_t atMs;
+    EventId id;
+    HostId host;
+    std::function<void()> fn;
+  };
+
+  SocketState* Find(Socket s);
+  Host& HostOf(HostId id);
+  Host* HostByAddress(uint32_t address);
+  bool HostOwns(const Host& host, uint32_t address) const;
+  uint32_t PrimaryAddress(const Host& host) const;
+  uint16_t EphemeralPort(HostId host, bool tcp);
+  bool PortTaken(HostId host, bool tcp, Endpoint local, Socket except);
+  bool EnsureBound(SocketState& s);
+  int Fail(int error);
+
+  // Runs the next event if it is due at or before deadlineMs; false when none is.
+  bool RunNextEventBefore(uint64_t deadlineMs);
+  // Waits until ready() or the time is up; true when ready.
+  bool WaitUntil(const std::function<bool()>& ready, uint64_t deadlineMs);
+  void Notify(SocketState& s);
+  void DeliverDatagram(SocketState& to, Datagram d);
+  void Deliver(Socket to, std::vector<uint8_t> bytes);
+  void Disconnect(SocketState& s, bool reset);
+  bool Readable(SocketState& s);
+  bool Writable(SocketState& s);
+  size_t SendRoom(SocketState& s);
+  size_t SplitPoint(size_t available);
+
+  uint32_t startTick;
+  uint64_t seed;
+  std::mt19937_64 rng;
+  uint64_t nowMs = 0;
+  EventId nextEventId = 1;
+  std::multimap<std::pair<uint64_t, EventId>, Event> events;
+  std::vector<std::unique_ptr<Host>> hosts;
+  HostId current = 0;
+  std::map<Socket, std::unique_ptr<SocketState>> sockets;
+  Socket nextSocket = 1000;
+  int lastError = 0;
+  std::unique_ptr<posix::FileSystem> files;
+  Services previous;
+};
+
+}  // namespace platform::sim
