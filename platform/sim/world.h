@@ -42,6 +42,7 @@ constexpr uint32_t kConnectTimeoutMs = 21000;
 class World : public ClockService, public NetworkService {
  public:
   // Installs itself as the process's clock and network (and files, see SetFiles) until destroyed.
+  // One world at a time: destroy the old one before making the next.
   explicit World(uint32_t startTick = 0, uint64_t seed = 1);
   ~World() override;
   World(const World&) = delete;
