@@ -1,0 +1,271 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/services.h"
+#include "ui/dialog.h"
+#include "ui/headless/headless_backend.h"
+
+namespace {
+
+using ui::ControlKind;
+using ui::headless::HeadlessBackend;
+
+class FakeClock : public platform::ClockService {
+ public:
+  FakeClock() {
+    previous = platform::Install({});
+    platform::Services mine = previous;
+    mine.clock = this;
+    platform::Install(mine);
+  }
+  ~FakeClock() override { platform::Install(previous); }
+  uint32_t GetTickCount() override { return now; }
+  void Sleep(uint32_t ms) override { now += ms; }
+
+  uint32_t now = 1000;
+
+ private:
+  platform::Services previous;
+};
+
+// Plays the person: one action per look at the dialogs, then nothing; boxes get the answers given.
+class ScriptDriver : public ui::headless::Driver {
+ public:
+  void OnPoll(HeadlessBackend& ui) override {
+    if (next < actions.size()) actions[next++](ui);
+  }
+  int OnMessageBox(const std::string&, uint32_t) override { return answer; }
+
+  std::vector<std::function<void(HeadlessBackend&)>> actions;
+  size_t next = 0;
+  int answer = ui::IDYES;
+};
+
+constexpr int kDeviceList = 1001;
+constexpr int kPlainList = 1002;
+
+ui::ControlTemplate Control(int id, ControlKind kind, const char* text, uint32_t style) {
+  return ui::ControlTemplate{id, kind, text, 0, 0, 50, 14, style};
+}
+
+ui::DialogTemplate Layout(std::vector<ui::ControlTemplate> controls) {
+  ui::DialogTemplate layout;
+  layout.controls = std::move(controls);
+  return layout;
+}
+
+// A list first, then a default button and Cancel: Enter means the default button unless the focus
+// is on Cancel.
+ui::DialogTemplate ChooserLayout() {
+  return Layout({Control(ui::kStaticId, ControlKind::GroupBox, "Select", 0),
+                 Control(kDeviceList, ControlKind::ListBox, "", ui::kSorted | ui::kNotify),
+                 Control(ui::IDOK, ControlKind::PushButton, "Start", ui::kDefaultButton),
+                 Control(ui::IDCANCEL, ControlKind::PushButton, "Cancel", 0),
+                 Control(kPlainList, ControlKind::ListBox, "", 0)});
+}
+
+// Cancel first and no default button: Enter means Cancel until the focus moves to the log.
+ui::DialogTemplate ProgressLayout() {
+  return Layout({Control(ui::IDCANCEL, ControlKind::PushButton, "Cancel", 0),
+                 Control(1007, ControlKind::ProgressBar, "", 0),
+                 Control(1009, ControlKind::ListBox, "", ui::kNotify)});
+}
+
+// Records commands, selection changes and keys; commands end nothing unless `endOnCommand`.
+class RecordingDialog : public ui::Dialog {
+ public:
+  RecordingDialog(const ui::DialogTemplate& layout, ui::Dialog* parent = nullptr) : ui::Dialog(layout, parent) {}
+
+  int OnInitDialog() override {
+    if (onInit) onInit();
+    return 1;
+  }
+  int PreTranslateMessage(const ui::Message& message) override {
+    keys.push_back(message.key);
+    if (message.key == takenKey) return 1;
+    return ui::Dialog::PreTranslateMessage(message);
+  }
+  void OnCommand(int id) override {
+    commands.push_back(id);
+    if (onCommand) onCommand(id);
+    if (endOnCommand) ui::Dialog::OnCommand(id);
+  }
+  void OnSelChange(int id) override {
+    selChanges.push_back(id);
+    if (onSelChange) onSelChange(id);
+  }
+
+  std::function<void()> onInit;
+  std::function<void(int)> onCommand;
+  std::function<void(int)> onSelChange;
+  bool endOnCommand = false;
+  uint32_t takenKey = 0;
+  std::vector<uint32_t> keys;
+  std::vector<int> commands;
+  std::vector<int> selChanges;
+};
+
+class Headless : public ::testing::Test {
+ protected:
+  // Runs the dialog, letting the script act, and ends it once the script is done.
+  int Run(ui::Dialog& dialog) {
+    driver.actions.push_back([](HeadlessBackend& ui) { ui.ActiveDialog()->EndDialog(0); });
+    return dialog.DoModal();
+  }
+
+  FakeClock clock;
+  ScriptDriver driver;
+  HeadlessBackend backend{&driver};
+  ui::ScopedBackend installed{backend};
+};
+
+TEST_F(Headless, DialogKeysGiveTheCommandsOfTheFocusedOrDefaultButton) {
+  struct Case {
+    const char* name;
+    ui::DialogTemplate layout;
+    int focus;  // 0: where OnInitDialog's default put it
+    bool disableDefault;
+    uint32_t key;
+    std::vector<int> commands;
+  };
+  const Case cases[] = {
+      {"Enter in the list", ChooserLayout(), 0, false, ui::VK_RETURN, {ui::IDOK}},
+      {"Enter on Cancel", ChooserLayout(), ui::IDCANCEL, false, ui::VK_RETURN, {ui::IDCANCEL}},
+      {"Enter with the default button disabled", ChooserLayout(), 0, true, ui::VK_RETURN, {}},
+      {"Escape", ChooserLayout(), 0, false, ui::VK_ESCAPE, {ui::IDCANCEL}},
+      {"a function key", ChooserLayout(), 0, false, ui::VK_F5, {}},
+      {"Enter without a default button, focus on Cancel", ProgressLayout(), 0, false, ui::VK_RETURN, {ui::IDCANCEL}},
+      {"Enter without a default button, focus in the log", ProgressLayout(), 1009, false, ui::VK_RETURN, {ui::IDOK}},
+  };
+  for (const Case& c : cases) {
+    RecordingDialog dialog(c.layout);
+    if (c.disableDefault) dialog.GetButton(ui::IDOK)->EnableWindow(false);
+    driver.actions = {[&](HeadlessBackend& ui) {
+      if (c.focus) {
+        ASSERT_EQ(ui.ActiveDialog()->SetFocusId(c.focus), 1);
+      }
+      ASSERT_EQ(ui.PressKey(c.key), 1);
+    }};
+    driver.next = 0;
+    Run(dialog);
+    EXPECT_EQ(dialog.commands, c.commands) << c.name;
+  }
+}
+
+TEST_F(Headless, PreTranslateMessageSeesKeysBeforeTheDialogKeys) {
+  RecordingDialog dialog(ChooserLayout());
+  dialog.takenKey = ui::VK_ESCAPE;
+  dialog.endOnCommand = true;
+  driver.actions = {[](HeadlessBackend& ui) { ui.PressKey(ui::VK_ESCAPE); },
+                    [](HeadlessBackend& ui) { ui.PressKey(ui::VK_F2); },
+                    [](HeadlessBackend& ui) { ui.PressKey(ui::VK_RETURN); }};
+  EXPECT_EQ(dialog.DoModal(), ui::IDOK);
+  EXPECT_EQ(dialog.keys, (std::vector<uint32_t>{ui::VK_ESCAPE, ui::VK_F2, ui::VK_RETURN}));
+  EXPECT_EQ(dialog.commands, std::vector<int>{ui::IDOK});
+}
+
+TEST_F(Headless, APersonSelectsLinesAndClicksOnlyEnabledButtons) {
+  RecordingDialog dialog(ChooserLayout());
+  dialog.endOnCommand = true;
+  dialog.onInit = [&] {
+    dialog.GetListBox(kDeviceList)->AddString("controller");
+    dialog.GetListBox(kPlainList)->AddString("quiet");
+    dialog.GetButton(ui::IDOK)->EnableWindow(false);
+  };
+  dialog.onSelChange = [&](int) { dialog.GetButton(ui::IDOK)->EnableWindow(true); };
+  std::vector<int> answers;
+  driver.actions = {[&](HeadlessBackend& ui) {
+                      answers.push_back(ui.ClickButton(ui::IDOK));
+                      answers.push_back(ui.SelectItem(kPlainList, 0));  // no notification
+                      answers.push_back(ui.SelectItem(kDeviceList, 1));
+                    },
+                    [&](HeadlessBackend& ui) {
+                      answers.push_back(ui.SelectItem(kDeviceList, 0));
+                      EXPECT_EQ(ui.ActiveDialog()->GetFocusId(), kDeviceList);
+                    },
+                    [&](HeadlessBackend& ui) { answers.push_back(ui.ClickButton(ui::IDOK)); }};
+
+  EXPECT_EQ(dialog.DoModal(), ui::IDOK);
+  EXPECT_EQ(answers, (std::vector<int>{0, 1, 0, 1, 1}));
+  EXPECT_EQ(dialog.selChanges, std::vector<int>{kDeviceList});
+  EXPECT_EQ(dialog.GetListBox(kPlainList)->GetCurSel(), 0);
+  EXPECT_EQ(dialog.GetListBox(kDeviceList)->GetCurSel(), 0);
+}
+
+TEST_F(Headless, InputGoesToTheTopmostDialog) {
+  RecordingDialog parent(ChooserLayout());
+  RecordingDialog child(ProgressLayout(), &parent);
+  parent.endOnCommand = true;
+  child.endOnCommand = true;
+  int childResult = 0;
+  parent.onInit = [&] { ui::PostMessage(ui::Message{ui::MessageKind::Command, &parent, 100, 0}); };
+  parent.onCommand = [&](int id) {
+    if (id == 100) childResult = child.DoModal();
+  };
+  driver.actions = {[&](HeadlessBackend& ui) {
+                      EXPECT_EQ(ui.Dialogs(), (std::vector<ui::Dialog*>{&parent, &child}));
+                      ui.PressKey(ui::VK_ESCAPE);
+                    },
+                    [&](HeadlessBackend& ui) {
+                      EXPECT_EQ(ui.ActiveDialog(), &parent);
+                      ui.PressKey(ui::VK_RETURN);
+                    }};
+
+  EXPECT_EQ(parent.DoModal(), ui::IDOK);
+  EXPECT_EQ(childResult, ui::IDCANCEL);
+  EXPECT_TRUE(backend.Dialogs().empty());
+}
+
+TEST_F(Headless, MessageBoxesAreAnsweredByTheDriverAndRecorded) {
+  const std::string warning = "Warning: proceed?\n\nClick Yes below.\n";
+  driver.answer = ui::IDYES;
+  EXPECT_EQ(ui::MessageBox(warning, ui::MB_YESNO | ui::MB_ICONHAND), ui::IDYES);
+
+  backend.SetDriver(nullptr);
+  EXPECT_EQ(ui::MessageBox(warning, ui::MB_YESNO | ui::MB_ICONHAND), ui::IDNO);
+  EXPECT_EQ(ui::MessageBox("ERROR: done"), ui::IDOK);
+
+  ASSERT_EQ(backend.MessageBoxes().size(), 3u);
+  const ui::headless::ShownMessageBox& first = backend.MessageBoxes()[0];
+  EXPECT_EQ(first.text, warning);
+  EXPECT_EQ(first.style, ui::MB_YESNO | ui::MB_ICONHAND);
+  EXPECT_EQ(first.answer, ui::IDYES);
+  EXPECT_EQ(backend.MessageBoxes()[1].answer, ui::IDNO);
+  EXPECT_EQ(backend.MessageBoxes()[2].text, "ERROR: done");
+  EXPECT_EQ(backend.MessageBoxes()[2].style, ui::MB_OK);
+  EXPECT_EQ(backend.MessageBoxes()[2].answer, ui::IDOK);
+
+  ui::SetBackend(nullptr);
+  EXPECT_EQ(ui::MessageBox("nobody sees this"), 0);
+  ui::SetBackend(&backend);
+}
+
+TEST_F(Headless, RepaintsAreCountedWhileTheWindowExists) {
+  RecordingDialog dialog(ProgressLayout());
+  dialog.UpdateWindow();
+  dialog.onInit = [&] {
+    dialog.UpdateWindow();
+    dialog.UpdateWindow();
+  };
+  Run(dialog);
+  dialog.UpdateWindow();
+  EXPECT_EQ(backend.RepaintCount(dialog), 2);
+}
+
+TEST_F(Headless, AnIdleModalLoopLetsTimeMoveInSmallSlices) {
+  RecordingDialog dialog(ProgressLayout());
+  std::vector<uint32_t> seen;
+  driver.actions = std::vector<std::function<void(HeadlessBackend&)>>(
+      5, [&](HeadlessBackend&) { seen.push_back(clock.now); });
+  Run(dialog);
+  ASSERT_EQ(seen.size(), 5u);
+  for (size_t i = 1; i < seen.size(); ++i) {
+    EXPECT_GT(seen[i], seen[i - 1]);
+    EXPECT_LE(seen[i] - seen[i - 1], HeadlessBackend::kIdleSliceMs);
+  }
+}
+
+}  // namespace
