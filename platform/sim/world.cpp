@@ -590,7 +590,7 @@ int World::Send(Socket id, const void* data, int size) {
 
 size_t World::SplitPoint(size_t available) {
   // Half of the reads stop at a point drawn from the seed, so framing meets messages cut anywhere.
-  if (available <= 1 || rng() % 2 == 0) return available;
+  if (!readCutting || available <= 1 || rng() % 2 == 0) return available;
   return 1 + size_t(rng() % available);
 }
 

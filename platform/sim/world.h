@@ -87,6 +87,8 @@ class World : public ClockService, public NetworkService {
   void ResetConnection(Socket s);
   // Connects to this host take delayMs before they are accepted (or refused).
   void SetConnectDelay(HostId host, uint32_t delayMs);
+  // Reads stop at seeded points (the default) or take all that has arrived, up to the size asked.
+  void SetReadCutting(bool on) { readCutting = on; }
   // Bytes sent to a host are delivered this much later.
   void SetLatency(HostId host, uint32_t delayMs);
 
@@ -171,6 +173,7 @@ class World : public ClockService, public NetworkService {
   std::map<Socket, std::unique_ptr<SocketState>> sockets;
   Socket nextSocket = 1000;
   int lastError = 0;
+  bool readCutting = true;
   std::unique_ptr<posix::FileSystem> files;
   Services previous;
 };
