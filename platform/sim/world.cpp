@@ -524,6 +524,11 @@ Socket World::Accept(Socket id, Endpoint* from) {
   return a ? accepted : kInvalidSocket;
 }
 
+size_t World::WritableBytes(Socket id) {
+  SocketState* s = Find(id);
+  return s && s->tcp && s->state == SocketState::Tcp::Connected ? SendRoom(*s) : 0;
+}
+
 size_t World::SendRoom(SocketState& s) {
   SocketState* peer = Find(s.peer);
   if (!peer) return kStreamWindowBytes;

@@ -77,6 +77,10 @@ class World : public ClockService, public NetworkService {
   void Watch(Socket s, std::function<void()> fn);
   void Unwatch(Socket s);
 
+  // Bytes a send on this connected socket can hand over now without waiting for the peer to read.
+  // Simulated peers that must never block use it.
+  size_t WritableBytes(Socket s);
+
   // --- faults --------------------------------------------------------------------------------
   // Datagrams sent from `host` after this call: the next `count` are lost, or cut to `size` bytes.
   void LoseDatagrams(HostId from, int count);

@@ -1,0 +1,60 @@
+#pragma once
+// A controller's message service played by a test inside a simulated world: it accepts one
+// connection, checks the primer, frames what the client sends, and answers as the test scripts it.
+// Bytes are written as the connection has room, so that large frames flow while the client reads.
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/sim/world.h"
+#include "tests/support/wire.h"
+
+namespace testing_support {
+
+class ScriptedPeer {
+ public:
+  ScriptedPeer(platform::sim::World& world, platform::sim::HostId host, platform::Endpoint listen);
+  ~ScriptedPeer();
+
+  // Called for every framed request after the primer (default: nothing is answered).
+  std::function<void(const Frame_&)> onRequest;
+
+  // Answers 14 with `challenge`, and 27 with 28 when its proof and client kind are right (kind in
+  // acceptedKinds), else with 29.
+  void AnswerLogin(std::vector<int32_t> acceptedKinds, std::string challenge = "0123456789abcdefXYZ");
+
+  // Queue bytes for the client (sent as the connection takes them).
+  void SendRaw(std::vector<uint8_t> bytes);
+  void Send(int16_t id, int16_t code, const std::vector<uint8_t>& payload = {});
+  void Answer(const Frame_& request, const std::vector<uint8_t>& payload = {}) {
+    Send(request.id, int16_t(request.code + 1), payload);
+  }
+  void CloseConnection();
+  void ResetConnection();
+
+  bool PrimerOk() const { return primerOk; }
+  bool Connected() const { return connection != platform::kInvalidSocket; }
+  const std::vector<Frame_>& Requests() const { return requests; }
+  // Requests with this code, in arrival order.
+  std::vector<Frame_> RequestsWith(int16_t code) const;
+
+ private:
+  void OnAccept();
+  void OnReadable();
+  void Flush();
+
+  platform::sim::World& world;
+  platform::sim::HostId host;
+  platform::Socket listener = platform::kInvalidSocket;
+  platform::Socket connection = platform::kInvalidSocket;
+  std::vector<uint8_t> in;
+  std::deque<uint8_t> out;
+  bool primerOk = false;
+  bool primerSeen = false;
+  bool flushScheduled = false;
+  std::vector<Frame_> requests;
+};
+
+}  // namespace testing_support
