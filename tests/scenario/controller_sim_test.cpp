@@ -1,0 +1,666 @@
+// The controller simulator driven byte by byte from a client host in a simulated LAN. The test
+// speaks the wire with its own few helpers, so that a mistake in the simulator's codec shows.
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+
+#include <algorithm>
+#include <array>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/sim/world.h"
+#include "platform/socket.h"
+#include "sim/controller.h"
+#include "sim/world_reactor.h"
+
+namespace {
+
+using namespace platform;
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+
+constexpr uint32_t kClientAddress = MakeAddress(10, 0, 0, 2);
+constexpr uint32_t kControllerAddress = MakeAddress(10, 0, 0, 20);
+constexpr uint16_t kServicePort = 7000;
+constexpr uint64_t kSeed = 20240611;
+const std::string kPrimer = "CONNECTSERVERHOST\r\n\r\n";
+const Bytes kProbe = {0x47, 0x48, 0, 0, 0, 0, 0, 0};
+
+const char* const kUpgradeLines[] = {
+    "umount /MIRU/BSP",        "mkdir /MIRU/BSP",        "mount /dev/mmcblk0p4 /MIRU/BSP",
+    "rm -Rf /MIRU/BSP/UPGRADE", "mkdir /MIRU/BSP/UPGRADE", "chmod -R 755 /MIRU/BSP",
+    "sh /MIRU/BSP/UPGRADE/upgrade.sh &",
+};
+
+// --- the test's own wire helpers -------------------------------------------------------------
+
+void PutLe(Bytes* out, uint32_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out->push_back(uint8_t(value >> (8 * i)));
+}
+
+struct Payload {
+  Bytes bytes;
+  Payload& Int(int32_t value) {
+    PutLe(&bytes, uint32_t(value), 4);
+    return *this;
+  }
+  Payload& Str(const std::string& text) {
+    Int(int32_t(text.size()));
+    bytes.insert(bytes.end(), text.begin(), text.end());
+    bytes.resize((bytes.size() + 3) & ~size_t(3), 0);
+    return *this;
+  }
+  Payload& Raw(const Bytes& raw) {
+    bytes.insert(bytes.end(), raw.begin(), raw.end());
+    bytes.resize((bytes.size() + 3) & ~size_t(3), 0);
+    return *this;
+  }
+};
+
+Bytes Wire(int16_t id, int16_t code, const Bytes& payload = {}) {
+  Bytes wire;
+  PutLe(&wire, uint16_t(id), 2);
+  PutLe(&wire, uint16_t(code), 2);
+  PutLe(&wire, uint32_t(payload.size()), 4);
+  wire.insert(wire.end(), payload.begin(), payload.end());
+  return wire;
+}
+
+int32_t IntAt(const Bytes& bytes, size_t offset) {
+  uint32_t value = 0;
+  for (int i = 0; i < 4; ++i) value |= uint32_t(bytes.at(offset + i)) << (8 * i);
+  return int32_t(value);
+}
+
+struct Reply {
+  int16_t id = -1;
+  int16_t code = -1;
+  Bytes payload;
+};
+
+std::array<uint8_t, 16> Aes128Block(const std::string& keyText, const std::string& blockText) {
+  std::array<uint8_t, 16> key{}, block{}, out{};
+  std::copy_n(keyText.begin(), std::min<size_t>(16, keyText.size()), key.begin());
+  std::copy_n(blockText.begin(), std::min<size_t>(16, blockText.size()), block.begin());
+  EVP_CIPHER_CTX* context = EVP_CIPHER_CTX_new();
+  int written = 0;
+  EVP_EncryptInit_ex(context, EVP_aes_128_ecb(), nullptr, key.data(), nullptr);
+  EVP_CIPHER_CTX_set_padding(context, 0);
+  EVP_EncryptUpdate(context, out.data(), &written, block.data(), 16);
+  EVP_CIPHER_CTX_free(context);
+  return out;
+}
+
+Bytes LoginPayload(int32_t kind, const std::array<uint8_t, 16>& proof) {
+  Payload p;
+  p.Int(813).Int(kind).Str("VRSTART").Int(16).Raw(Bytes(proof.begin(), proof.end())).Int(2);
+  for (int i = 0; i < 4; ++i) p.Str("");
+  return p.bytes;
+}
+
+Bytes ReadHostFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteHostFile(const fs::path& path, const Bytes& bytes) {
+  fs::create_directories(path.parent_path());
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+// --- fixture ----------------------------------------------------------------------------------
+
+class ControllerSim : public ::testing::Test {
+ protected:
+  ControllerSim() : world(0, kSeed) {
+    world.AddHost("pc", kClientAddress);
+    controllerHost = world.AddHost("controller", kControllerAddress);
+    root = fs::temp_directory_path() /
+           ("bsplift-controller-sim-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(root);
+    config.address = kControllerAddress;
+    config.port = kServicePort;
+    config.mac = "0050C2ABCDEF";
+    config.name = "LOBBY";
+    config.type = 9;
+    config.subtype = 3;
+    config.secondText = "BSP 2.1";
+    config.root = root.string();
+    config.log = [this](const std::string& line) { log.push_back(line); };
+  }
+
+  ~ControllerSim() override {
+    for (Socket s : opened) Close(s);
+    controller.reset();
+    reactor.reset();
+    fs::remove_all(root);
+  }
+
+  void TearDown() override {
+    if (HasFailure()) {
+      std::printf("world seed %llu; controller log:\n", static_cast<unsigned long long>(kSeed));
+      for (const std::string& line : log) std::printf("  %s\n", line.c_str());
+    }
+  }
+
+  void StartController() {
+    controller.reset();
+    if (!reactor) reactor = std::make_unique<::sim::WorldReactor>(world, controllerHost);
+    controller = std::make_unique<::sim::Controller>(config);
+    ASSERT_EQ(controller->Start(*reactor), 1);
+  }
+
+  Socket Track(Socket s) {
+    opened.push_back(s);
+    return s;
+  }
+
+  void SendBytes(Socket s, const Bytes& bytes) { ASSERT_EQ(Send(s, bytes.data(), int(bytes.size())), int(bytes.size())); }
+
+  // A connection to the message service with the primer sent.
+  Socket Connect() {
+    Socket s = Track(OpenTcp());
+    EXPECT_EQ(platform::Connect(s, Endpoint{kControllerAddress, kServicePort}), 0);
+    Send(s, kPrimer.data(), int(kPrimer.size()));
+    return s;
+  }
+
+  // Exactly n bytes within timeoutMs of virtual time; false when they did not come.
+  bool ReadExactly(Socket s, size_t n, Bytes* out, uint32_t timeoutMs) {
+    uint64_t deadline = world.NowMs() + timeoutMs;
+    out->clear();
+    while (out->size() < n) {
+      if (world.NowMs() >= deadline || WaitReadable(s, uint32_t(deadline - world.NowMs())) != 1) return false;
+      uint8_t buffer[4096];
+      int got = Recv(s, buffer, int(std::min(sizeof buffer, n - out->size())));
+      if (got <= 0) return false;
+      out->insert(out->end(), buffer, buffer + got);
+    }
+    return true;
+  }
+
+  // The next message, skipping those to all sinks unless asked for them.
+  bool NextMessage(Socket s, Reply* reply, uint32_t timeoutMs = 30000, bool allSinksToo = false) {
+    uint64_t deadline = world.NowMs() + timeoutMs;
+    for (;;) {
+      Bytes header;
+      uint64_t now = world.NowMs();
+      // The deadline covers the wait for a message to begin; one that began is read whole.
+      if (now >= deadline || WaitReadable(s, uint32_t(deadline - now)) != 1) return false;
+      if (!ReadExactly(s, 8, &header, 1000)) return false;
+      reply->id = int16_t(header[0] | header[1] << 8);
+      reply->code = int16_t(header[2] | header[3] << 8);
+      if (!ReadExactly(s, size_t(IntAt(header, 4)), &reply->payload, 1000)) return false;
+      if (allSinksToo || reply->id != 0x7FFF) return true;
+    }
+  }
+
+  Reply Ask(Socket s, int16_t id, int16_t code, const Bytes& payload = {}) {
+    SendBytes(s, Wire(id, code, payload));
+    Reply reply;
+    NextMessage(s, &reply);
+    return reply;
+  }
+
+  std::string Challenge(Socket s) {
+    Reply reply = Ask(s, 1, 14);
+    EXPECT_EQ(reply.code, 15);
+    if (reply.payload.size() < 4) return "";
+    return std::string(reply.payload.begin() + 4, reply.payload.begin() + 4 + IntAt(reply.payload, 0));
+  }
+
+  void Login(Socket s, int32_t kind = 19) {
+    std::string challenge = Challenge(s);
+    ASSERT_EQ(Ask(s, 2, 27, LoginPayload(kind, Aes128Block("", challenge))).code, 28);
+  }
+
+  // True when the controller closed the connection within timeoutMs (any data before is dropped).
+  bool ClosedByController(Socket s, uint32_t timeoutMs = 1000) {
+    uint64_t deadline = world.NowMs() + timeoutMs;
+    while (world.NowMs() < deadline && WaitReadable(s, uint32_t(deadline - world.NowMs())) == 1) {
+      uint8_t buffer[4096];
+      if (Recv(s, buffer, sizeof buffer) <= 0) return true;
+    }
+    return false;
+  }
+
+  Socket ProbeSocket() {
+    Socket s = Track(OpenUdp());
+    EXPECT_EQ(Bind(s, Endpoint{kAnyAddress, 0}), 0);
+    EXPECT_EQ(SetBroadcast(s, true), 0);
+    return s;
+  }
+
+  // Broadcasts one probe; the answer within timeoutMs, or an empty one.
+  Bytes ProbeOnce(Socket s, uint32_t timeoutMs = 500, const Bytes& datagram = kProbe) {
+    SendTo(s, datagram.data(), int(datagram.size()), Endpoint{kBroadcastAddress, 444});
+    if (WaitReadable(s, timeoutMs) != 1) return {};
+    Bytes answer(256);
+    Endpoint from;
+    int got = RecvFrom(s, answer.data(), int(answer.size()), &from);
+    answer.resize(size_t(std::max(got, 0)));
+    EXPECT_EQ(from.address, kControllerAddress);
+    EXPECT_EQ(from.port, 444);
+    return answer;
+  }
+
+  fs::path Partition(const std::string& relative) const { return root / "mmcblk0p4" / relative; }
+
+  platform::sim::World world;
+  platform::sim::HostId controllerHost;
+  fs::path root;
+  ::sim::ControllerConfig config;
+  std::vector<std::string> log;
+  std::unique_ptr<::sim::WorldReactor> reactor;
+  std::unique_ptr<::sim::Controller> controller;
+  std::vector<Socket> opened;
+};
+
+// --- discovery --------------------------------------------------------------------------------
+
+TEST_F(ControllerSim, ProbeIsAnsweredWithTheDiscoveryAnswerLayout) {
+  StartController();
+  Bytes expected(180, 0);
+  const uint8_t fixed[] = {10, 0, 0, 20, 0x58, 0x1B, 9, 3};  // address, port 7000 LE, type, subtype
+  std::copy(std::begin(fixed), std::end(fixed), expected.begin() + 4);
+  std::string name = "LOBBY", mac = "0050C2ABCDEF", second = "BSP 2.1";
+  std::copy(name.begin(), name.end(), expected.begin() + 12);
+  std::copy(mac.begin(), mac.end(), expected.begin() + 40);
+  std::copy(second.begin(), second.end(), expected.begin() + 52);
+
+  Bytes answer = ProbeOnce(ProbeSocket());
+
+  ASSERT_EQ(answer.size(), 180u);
+  EXPECT_EQ(Bytes(answer.begin() + 4, answer.end()), Bytes(expected.begin() + 4, expected.end()));
+}
+
+TEST_F(ControllerSim, DatagramsOtherThanTheProbeGoUnanswered) {
+  StartController();
+  Socket s = ProbeSocket();
+  const Bytes others[] = {
+      Bytes(kProbe.begin(), kProbe.end() - 1),
+      Bytes{0x47, 0x48, 0, 0, 0, 0, 0, 0, 0},
+      Bytes{0x47, 0x48, 0, 0, 1, 0, 0, 0},
+      Bytes{0x48, 0x47, 0, 0, 0, 0, 0, 0},
+  };
+  for (const Bytes& datagram : others) EXPECT_TRUE(ProbeOnce(s, 1000, datagram).empty()) << datagram.size();
+  EXPECT_EQ(ProbeOnce(s).size(), 180u);
+}
+
+// --- login ------------------------------------------------------------------------------------
+
+TEST_F(ControllerSim, LoginNeedsTheRightProofAndAnAcceptedKindAndRefusalsKeepTheConnection) {
+  StartController();
+  Socket s = Connect();
+
+  Reply early = Ask(s, 7, 8120);
+  EXPECT_EQ(early.id, 7);
+  EXPECT_EQ(early.code, 29);
+
+  std::string challenge = Challenge(s);
+  EXPECT_EQ(challenge.size(), 32u);
+  std::array<uint8_t, 16> proof = Aes128Block("", challenge);
+  std::array<uint8_t, 16> wrong = proof;
+  wrong[5] ^= 0x01;
+  EXPECT_EQ(Ask(s, 3, 27, LoginPayload(19, wrong)).code, 29);
+  EXPECT_EQ(Ask(s, 3, 27, LoginPayload(3, proof)).code, 29);
+  Reply accepted = Ask(s, 4, 27, LoginPayload(19, proof));
+  EXPECT_EQ(accepted.id, 4);
+  EXPECT_EQ(accepted.code, 28);
+  EXPECT_EQ(Ask(s, 5, 8120).code, 8121);
+}
+
+TEST_F(ControllerSim, ChallengesAreFreshForEachRequest) {
+  StartController();
+  Socket s = Connect();
+  std::string first = Challenge(s);
+  std::string second = Challenge(s);
+  EXPECT_NE(first, second);
+  // Only the latest challenge counts.
+  EXPECT_EQ(Ask(s, 2, 27, LoginPayload(19, Aes128Block("", first))).code, 29);
+  EXPECT_EQ(Ask(s, 2, 27, LoginPayload(19, Aes128Block("", second))).code, 28);
+}
+
+TEST_F(ControllerSim, AcceptedKindsFollowTheTypeUnlessListed) {
+  struct Case {
+    uint8_t type;
+    std::vector<int> accepted;
+    int32_t kind;
+    int16_t answer;
+  };
+  const Case cases[] = {
+      {9, {}, 19, 28}, {9, {}, 3, 29},       {1, {}, 3, 28},     {1, {}, 19, 29},
+      {9, {3}, 3, 28}, {9, {3}, 19, 29},     {8, {3, 19}, 19, 28},
+  };
+  for (const Case& c : cases) {
+    config.type = c.type;
+    config.acceptedKinds = c.accepted;
+    StartController();
+    Socket s = Connect();
+    std::string challenge = Challenge(s);
+    EXPECT_EQ(Ask(s, 2, 27, LoginPayload(c.kind, Aes128Block("", challenge))).code, c.answer)
+        << "type " << int(c.type) << " kind " << c.kind;
+  }
+}
+
+TEST_F(ControllerSim, ProofKeyIsTheConfiguredPassPhrase) {
+  config.passPhrase = "gatekeeper";
+  StartController();
+  Socket s = Connect();
+  std::string challenge = Challenge(s);
+  EXPECT_EQ(Ask(s, 2, 27, LoginPayload(19, Aes128Block("", challenge))).code, 29);
+  EXPECT_EQ(Ask(s, 2, 27, LoginPayload(19, Aes128Block("gatekeeper", challenge))).code, 28);
+}
+
+TEST_F(ControllerSim, MalformedLoginsAreRefused) {
+  StartController();
+  Socket s = Connect();
+  std::array<uint8_t, 16> proof = Aes128Block("", Challenge(s));
+  Bytes proofBytes(proof.begin(), proof.end());
+  Bytes good = LoginPayload(19, proof);
+  const Bytes malformed[] = {
+      Payload().Int(814).Int(19).Str("VRSTART").Int(16).Raw(proofBytes).Int(2).Str("").Str("").Str("").Str("").bytes,
+      Payload().Int(813).Int(19).Str("VRSTOP").Int(16).Raw(proofBytes).Int(2).Str("").Str("").Str("").Str("").bytes,
+      Payload().Int(813).Int(19).Str("VRSTART").Int(16).Raw(proofBytes).Int(2).Str("").Str("").Str("").bytes,
+      Payload().Int(813).Int(19).Str("VRSTART").Int(16).Raw(proofBytes).Int(2).Str("").Str("x").Str("").Str("").bytes,
+      Bytes(good.begin(), good.end() - 4),
+  };
+  for (const Bytes& payload : malformed) EXPECT_EQ(Ask(s, 2, 27, payload).code, 29);
+  EXPECT_EQ(Ask(s, 2, 27, good).code, 28);
+}
+
+TEST_F(ControllerSim, SystemInformationCarriesNameTypeAndSubtype) {
+  StartController();
+  Socket s = Connect();
+  Login(s);
+  Reply reply = Ask(s, 9, 8120);
+  EXPECT_EQ(reply.id, 9);
+  EXPECT_EQ(reply.code, 8121);
+  Bytes expected = Payload().Str("LOBBY").Int(9).Int(0).Int(0).Int(0).Int(0).Int(3).bytes;
+  EXPECT_EQ(reply.payload, expected);
+}
+
+// --- the upgrade's shell lines and files -------------------------------------------------------
+
+TEST_F(ControllerSim, UpgradeLinesAndTransferLeaveTheFilesOnThePartition) {
+  StartController();
+  Socket s = Connect();
+  Login(s);
+  int16_t id = 10;
+  for (int line = 0; line < 5; ++line) {
+    Reply reply = Ask(s, ++id, 8376, Payload().Str(kUpgradeLines[line]).bytes);
+    EXPECT_EQ(reply.id, id);
+    EXPECT_EQ(reply.code, 8377);
+    EXPECT_TRUE(reply.payload.empty());
+  }
+  EXPECT_TRUE(fs::is_directory(Partition("UPGRADE")));
+
+  Bytes content(250000);
+  for (size_t i = 0; i < content.size(); ++i) content[i] = uint8_t(i * 7 + 200);
+  uint32_t sum = 0;
+  for (uint8_t b : content) sum += b;
+  const std::string remote = "BSP/UPGRADE\\rootfs.img";
+
+  Reply missing = Ask(s, 20, 14030, Payload().Str(remote).bytes);
+  EXPECT_EQ(missing.code, 14031);
+  EXPECT_EQ(missing.payload, Payload().Int(-1).Int(0).bytes);
+
+  EXPECT_EQ(Ask(s, 21, 14032, Payload().Str(remote).Int(250000).Int(250000).bytes).code, 14033);
+  for (size_t at = 0; at < content.size(); at += 100000) {
+    size_t n = std::min<size_t>(100000, content.size() - at);
+    SendBytes(s, Wire(0, 14000, Payload().Int(int32_t(n)).Raw(Bytes(content.begin() + long(at), content.begin() + long(at + n))).bytes));
+  }
+  Reply present = Ask(s, 22, 14030, Payload().Str(remote).bytes);
+  EXPECT_EQ(present.payload, Payload().Int(250000).Int(int32_t(sum)).bytes);
+  EXPECT_EQ(ReadHostFile(Partition("UPGRADE/rootfs.img")), content);
+  EXPECT_FALSE(fs::exists(root / "MIRU" / "BSP" / "UPGRADE"));
+
+  EXPECT_EQ(Ask(s, 23, 8376, Payload().Str(kUpgradeLines[5]).bytes).code, 8377);
+  EXPECT_EQ(fs::status(Partition("UPGRADE/rootfs.img")).permissions() & fs::perms::all, fs::perms(0755));
+}
+
+TEST_F(ControllerSim, UnmountedMountPointIsAPlainFolder) {
+  StartController();
+  Socket s = Connect();
+  Login(s);
+  EXPECT_EQ(Ask(s, 3, 8376, Payload().Str("umount /MIRU/BSP").bytes).code, 8377);
+  EXPECT_FALSE(controller->Disk().BspMounted());
+  EXPECT_EQ(Ask(s, 4, 8376, Payload().Str("mkdir /MIRU/BSP/UPGRADE").bytes).code, 8377);
+  EXPECT_TRUE(fs::is_directory(root / "MIRU" / "BSP" / "UPGRADE"));
+  EXPECT_FALSE(fs::exists(Partition("UPGRADE")));
+  // Lines the model does not know are answered all the same, and change nothing.
+  EXPECT_EQ(Ask(s, 5, 8376, Payload().Str("reboot -f").bytes).code, 8377);
+  EXPECT_EQ(Ask(s, 6, 8376, Payload().Str("mount /dev/mmcblk0p4 /MIRU/BSP").bytes).code, 8377);
+  EXPECT_TRUE(controller->Disk().BspMounted());
+}
+
+TEST_F(ControllerSim, CompareAnswersSizeAndUnsignedByteSumOfTheStoredFile) {
+  WriteHostFile(Partition("UPGRADE/high.bin"), Bytes{0xFF, 0xFF, 0x80, 0x01});
+  WriteHostFile(Partition("UPGRADE/empty.bin"), Bytes{});
+  WriteHostFile(root / "MIRU" / "top.txt", Bytes{'a', 'b'});
+  StartController();
+  Socket s = Connect();
+  Login(s);
+  struct Case {
+    std::string remote;
+    int32_t size;
+    int32_t sum;
+  };
+  const Case cases[] = {
+      {"BSP/UPGRADE\\high.bin", 4, 0x27F},   {"BSP\\UPGRADE\\high.bin", 4, 0x27F},
+      {"BSP/UPGRADE/empty.bin", 0, 0},       {"\\top.txt", 2, 'a' + 'b'},
+      {"BSP/UPGRADE\\missing.bin", -1, 0},   {"BSP/UPGRADE", -1, 0},
+  };
+  for (const Case& c : cases) {
+    Reply reply = Ask(s, 3, 14030, Payload().Str(c.remote).bytes);
+    EXPECT_EQ(reply.code, 14031) << c.remote;
+    EXPECT_EQ(reply.payload, Payload().Int(c.size).Int(c.sum).bytes) << c.remote;
+  }
+}
+
+TEST_F(ControllerSim, NamesOutsideTheSandboxAndBadAnnouncementsAreRefused) {
+  StartController();
+  Socket s = Connect();
+  Login(s);
+  for (const std::string remote : {"..\\..\\escape.txt", "BSP/../../escape.txt", "C:\\escape.txt", "BSP/UPGRADE\\"}) {
+    EXPECT_EQ(Ask(s, 3, 14030, Payload().Str(remote).bytes).code, 29) << remote;
+    EXPECT_EQ(Ask(s, 4, 14032, Payload().Str(remote).Int(4).Int(4).bytes).code, 29) << remote;
+  }
+  EXPECT_EQ(Ask(s, 5, 14032, Payload().Str("BSP\\x.bin").Int(4).Int(5).bytes).code, 29);
+  EXPECT_EQ(Ask(s, 6, 14032, Payload().Str("BSP\\x.bin").Int(-1).Int(-1).bytes).code, 29);
+  EXPECT_EQ(Ask(s, 7, 14032, Payload().Str("NOFOLDER\\x.bin").Int(4).Int(4).bytes).code, 29);
+  EXPECT_FALSE(fs::exists(root.parent_path() / "escape.txt"));
+  EXPECT_FALSE(fs::exists(root / "escape.txt"));
+}
+
+TEST_F(ControllerSim, EmptyAnnouncedFileIsStoredWithoutChunks) {
+  WriteHostFile(Partition("UPGRADE/old.bin"), Bytes{1, 2, 3});
+  StartController();
+  Socket s = Connect();
+  Login(s);
+  EXPECT_EQ(Ask(s, 3, 14032, Payload().Str("BSP/UPGRADE\\old.bin").Int(0).Int(0).bytes).code, 14033);
+  EXPECT_EQ(Ask(s, 4, 14030, Payload().Str("BSP/UPGRADE\\old.bin").bytes).payload, Payload().Int(0).Int(0).bytes);
+}
+
+// --- the upgrade script -------------------------------------------------------------------------
+
+TEST_F(ControllerSim, UpgradeScriptTakesTheControllerOffTheAirForItsRebootTime) {
+  WriteHostFile(Partition("UPGRADE/upgrade.sh"), Bytes{'e', 'x', 'i', 't', '\n'});
+  StartController();
+  Socket probe = ProbeSocket();
+  Socket s = Connect();
+  Login(s);
+
+  Reply reply = Ask(s, 3, 8376, Payload().Str(kUpgradeLines[6]).bytes);
+  EXPECT_EQ(reply.code, 8377);
+  EXPECT_TRUE(ClosedByController(s));
+  uint64_t offAt = world.NowMs();
+  EXPECT_EQ(controller->UpgradeRuns(), 1);
+  EXPECT_TRUE(fs::exists(root / "upgrade.log"));
+
+  Socket during = Connect();
+  EXPECT_TRUE(ClosedByController(during));
+  uint64_t firstAnswerAt = 0;
+  while (firstAnswerAt == 0 && world.NowMs() < offAt + 10000) {
+    if (ProbeOnce(probe, 250).size() == 180) firstAnswerAt = world.NowMs();
+  }
+  EXPECT_GE(firstAnswerAt, offAt + 5000);
+  EXPECT_LE(firstAnswerAt, offAt + 5500);
+
+  Socket after = Connect();
+  Login(after);
+}
+
+TEST_F(ControllerSim, MissingUpgradeScriptLeavesTheControllerUp) {
+  StartController();
+  Socket s = Connect();
+  Login(s);
+  EXPECT_EQ(Ask(s, 3, 8376, Payload().Str(kUpgradeLines[6]).bytes).code, 8377);
+  world.RunFor(1000);
+  EXPECT_EQ(Ask(s, 4, 8120).code, 8121);
+  EXPECT_EQ(ProbeOnce(ProbeSocket()).size(), 180u);
+  EXPECT_EQ(controller->UpgradeRuns(), 0);
+}
+
+TEST_F(ControllerSim, NeverReturnFaultKeepsTheControllerSilentAfterTheUpgrade) {
+  WriteHostFile(Partition("UPGRADE/upgrade.sh"), Bytes{'\n'});
+  config.faults.neverReturn = true;
+  StartController();
+  Socket s = Connect();
+  Login(s);
+  EXPECT_EQ(Ask(s, 3, 8376, Payload().Str(kUpgradeLines[6]).bytes).code, 8377);
+  Socket probe = ProbeSocket();
+  for (int i = 0; i < 60; ++i) ASSERT_TRUE(ProbeOnce(probe, 1000).empty()) << "after " << i << " s";
+}
+
+// --- messages to all sinks -----------------------------------------------------------------------
+
+TEST_F(ControllerSim, MessageToAllSinksArrivesEveryFiveSeconds) {
+  StartController();
+  Socket s = Connect();
+  uint64_t connectedAt = world.NowMs();
+  Login(s);
+  for (int32_t n = 1; n <= 3; ++n) {
+    Bytes wire;
+    ASSERT_TRUE(ReadExactly(s, 12, &wire, 6000));
+    EXPECT_EQ(wire, Wire(0x7FFF, 100, Payload().Int(n).bytes));
+    EXPECT_EQ(world.NowMs() - connectedAt, uint64_t(5000 * n));
+  }
+}
+
+// --- framing ------------------------------------------------------------------------------------
+
+TEST_F(ControllerSim, RequestsCutAnywhereOrSentTogetherAreAllAnswered) {
+  StartController();
+  Socket s = Connect();
+  Login(s);
+  Bytes two = Wire(31, 8120);
+  Bytes more = Wire(32, 14030, Payload().Str("BSP\\none").bytes);
+  two.insert(two.end(), more.begin(), more.end());
+  SendBytes(s, two);
+  for (uint8_t b : Wire(33, 8120)) SendBytes(s, Bytes{b});
+  for (int16_t id : {31, 32, 33}) {
+    Reply reply;
+    ASSERT_TRUE(NextMessage(s, &reply));
+    EXPECT_EQ(reply.id, id);
+  }
+}
+
+TEST_F(ControllerSim, ConnectionsWithoutPrimerOrWithABrokenLengthAreClosed) {
+  StartController();
+  Socket noPrimer = Track(OpenTcp());
+  ASSERT_EQ(platform::Connect(noPrimer, Endpoint{kControllerAddress, kServicePort}), 0);
+  SendBytes(noPrimer, Wire(1, 14));
+  EXPECT_TRUE(ClosedByController(noPrimer));
+
+  for (int32_t length : {-1, 999993}) {
+    Socket s = Connect();
+    Bytes header = Wire(1, 14);
+    for (int i = 0; i < 4; ++i) header[4 + i] = uint8_t(uint32_t(length) >> (8 * i));
+    SendBytes(s, header);
+    EXPECT_TRUE(ClosedByController(s)) << length;
+  }
+  EXPECT_EQ(controller->ConnectionCount(), 0u);
+}
+
+// --- faults -------------------------------------------------------------------------------------
+
+TEST_F(ControllerSim, IgnoredCodeIsNeverAnswered) {
+  config.faults.ignoredCodes = {8120};
+  StartController();
+  Socket s = Connect();
+  Login(s);
+  SendBytes(s, Wire(5, 8120));
+  Reply reply;
+  EXPECT_FALSE(NextMessage(s, &reply, 60000));
+  EXPECT_EQ(Ask(s, 6, 14).code, 15);
+}
+
+TEST_F(ControllerSim, DropAfterChunkBytesClosesTheConnectionMidTransfer) {
+  config.faults.dropAfterChunkBytes = 150000;
+  StartController();
+  Socket s = Connect();
+  Login(s);
+  Bytes content(250000, 0x5A);
+  EXPECT_EQ(Ask(s, 3, 14032, Payload().Str("BSP\\big.bin").Int(250000).Int(250000).bytes).code, 14033);
+  for (size_t at = 0; at < 200000; at += 100000) {
+    SendBytes(s, Wire(0, 14000, Payload().Int(100000).Raw(Bytes(content.begin(), content.begin() + 100000)).bytes));
+  }
+  EXPECT_TRUE(ClosedByController(s));
+  EXPECT_EQ(fs::file_size(Partition("big.bin")), 150000u);
+}
+
+TEST_F(ControllerSim, BrokenLengthFaultReplacesTheAnswerWithABrokenHeader) {
+  for (int32_t length : {-1, 1000000}) {
+    config.faults.brokenLengthOn = 8120;
+    config.faults.brokenLength = length;
+    StartController();
+    Socket s = Connect();
+    Login(s);
+    SendBytes(s, Wire(5, 8120));
+    Bytes header;
+    ASSERT_TRUE(ReadExactly(s, 8, &header, 1000));
+    Bytes expected = Wire(5, 8121);
+    for (int i = 0; i < 4; ++i) expected[4 + i] = uint8_t(uint32_t(length) >> (8 * i));
+    EXPECT_EQ(header, expected);
+  }
+}
+
+TEST_F(ControllerSim, AnswerDelayHoldsEveryAnswer) {
+  config.faults.answerDelayMs = 2500;
+  StartController();
+  Socket s = Connect();
+  uint64_t askedAt = world.NowMs();
+  EXPECT_EQ(Ask(s, 1, 14).code, 15);
+  EXPECT_EQ(world.NowMs() - askedAt, 2500u);
+}
+
+TEST_F(ControllerSim, StallFaultStopsReadingAfterItsBytes) {
+  config.faults.stallAfterBytes = int64_t(kPrimer.size() + 8);
+  StartController();
+  Socket s = Connect();
+  EXPECT_EQ(Ask(s, 1, 14).code, 15);
+  SendBytes(s, Wire(2, 14));
+  Reply reply;
+  EXPECT_FALSE(NextMessage(s, &reply, 30000));
+}
+
+TEST_F(ControllerSim, FloodFaultSendsItsRateOfMessagesToAllSinks) {
+  config.faults.floodPerSecond = 200;
+  StartController();
+  Socket s = Connect();
+  int count = 0;
+  Reply reply;
+  uint64_t until = world.NowMs() + 1050;
+  while (world.NowMs() < until && NextMessage(s, &reply, uint32_t(until - world.NowMs()), true)) {
+    EXPECT_EQ(reply.id, 0x7FFF);
+    ++count;
+  }
+  EXPECT_EQ(count, 200);
+}
+
+}  // namespace
