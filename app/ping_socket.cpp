@@ -1,0 +1,41 @@
+#include "app/ping_socket.h"
+
+#include <cstring>
+
+#include "app/discovery_answer.h"
+
+CPingSocket::CPingSocket(uint32_t localAddress) : socket(platform::OpenUdp()), localAddress(localAddress) {
+  if (!IsValid()) return;
+  platform::Bind(socket, platform::Endpoint{localAddress, kDiscoveryPort});
+  if (platform::SetBroadcast(socket, true) != 0) {
+    platform::Close(socket);
+    socket = platform::kInvalidSocket;
+  }
+}
+
+CPingSocket::~CPingSocket() {
+  if (IsValid()) platform::Close(socket);
+}
+
+int CPingSocket::SendProbe() {
+  if (!IsValid()) return 0;
+  platform::Endpoint everyone{platform::kBroadcastAddress, kDiscoveryPort};
+  return platform::SendTo(socket, kSystemProbe, kProbeBytes, everyone) == kProbeBytes ? 1 : 0;
+}
+
+int CPingSocket::ReceiveAnswer(uint8_t* answer, platform::Endpoint* sender) {
+  if (!IsValid()) return 0;
+  uint32_t pending = 0;
+  if (platform::PendingBytes(socket, &pending) != 0) return 0;
+  // An empty datagram also reports 0 pending bytes; left unread it would hold back every answer
+  // queued behind it, so a socket that is readable with nothing pending is read all the same.
+  if (pending == 0 && platform::WaitReadable(socket, 0) != 1) return 0;
+  uint8_t datagram[kMaxDatagramReadBytes];
+  platform::Endpoint from;
+  int size = platform::RecvFrom(socket, datagram, kMaxDatagramReadBytes, &from);
+  if (size < 0) return 0;
+  if (size != kAnswerBytes) return 1;
+  std::memcpy(answer, datagram, kAnswerBytes);
+  *sender = from;
+  return 2;
+}
