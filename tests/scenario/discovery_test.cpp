@@ -19,20 +19,13 @@ namespace {
 
 using platform::MakeAddress;
 using testing_support::AnswerBytes;
+using testing_support::Controller;
 using testing_support::DiscoveryAnswer;
 using testing_support::FakeController;
 using Lines = std::vector<std::string>;
 
 constexpr uint32_t kPcAddress = MakeAddress(192, 168, 1, 10);
 
-DiscoveryAnswer Controller(uint8_t last, int type, int subtype, const char* mac) {
-  DiscoveryAnswer answer;
-  answer.address = MakeAddress(192, 168, 1, last);
-  answer.type = uint8_t(type);
-  answer.subtype = uint8_t(subtype);
-  answer.mac = mac;
-  return answer;
-}
 
 class Discovery : public ::testing::Test {
  protected:

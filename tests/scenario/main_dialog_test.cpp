@@ -18,6 +18,7 @@
 namespace {
 
 using platform::MakeAddress;
+using testing_support::Controller;
 using testing_support::DiscoveryAnswer;
 using ui::headless::HeadlessBackend;
 using Lines = std::vector<std::string>;
@@ -49,14 +50,6 @@ class Person : public ui::headless::Driver {
   size_t next = 0;
 };
 
-DiscoveryAnswer Controller(uint8_t last, int type, int subtype, const char* mac) {
-  DiscoveryAnswer answer;
-  answer.address = MakeAddress(192, 168, 1, last);
-  answer.type = uint8_t(type);
-  answer.subtype = uint8_t(subtype);
-  answer.mac = mac;
-  return answer;
-}
 
 class MainDialog : public ::testing::Test {
  protected:

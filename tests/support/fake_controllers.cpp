@@ -76,4 +76,13 @@ void FakeControllers::TakeProbes(FakeController& c) {
   }
 }
 
+DiscoveryAnswer Controller(uint8_t last, int type, int subtype, const char* mac) {
+  DiscoveryAnswer answer;
+  answer.address = platform::MakeAddress(192, 168, 1, last);
+  answer.type = uint8_t(type);
+  answer.subtype = uint8_t(subtype);
+  answer.mac = mac;
+  return answer;
+}
+
 }  // namespace testing_support

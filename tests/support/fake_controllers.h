@@ -26,6 +26,9 @@ struct DiscoveryAnswer {
   std::string extra;  // the text at offset 52
 };
 
+// A controller at 192.168.1.<last> with the given codes and MAC.
+DiscoveryAnswer Controller(uint8_t last, int type, int subtype, const char* mac);
+
 // The 180-byte answer: every byte not given by a field is zero.
 std::vector<uint8_t> AnswerBytes(const DiscoveryAnswer& answer);
 // The 8-byte system probe.

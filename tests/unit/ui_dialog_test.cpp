@@ -6,29 +6,13 @@
 
 #include "platform/clock.h"
 #include "platform/services.h"
+#include "tests/support/fake_clock.h"
 #include "ui/dialog.h"
 #include "ui/headless/headless_backend.h"
 
 namespace {
 
-// Time that passes only when someone sleeps, so the modal loops never wait for real.
-class FakeClock : public platform::ClockService {
- public:
-  FakeClock() {
-    previous = platform::Install({});
-    platform::Services mine = previous;
-    mine.clock = this;
-    platform::Install(mine);
-  }
-  ~FakeClock() override { platform::Install(previous); }
-  uint32_t GetTickCount() override { return now; }
-  void Sleep(uint32_t ms) override { now += ms; }
-
-  uint32_t now = 1000;
-
- private:
-  platform::Services previous;
-};
+using testing_support::FakeClock;
 
 // A dialog whose handlers are set by the test; it records what reached it, in order.
 class ScriptedDialog : public ui::Dialog {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/services.h"
+#include "tests/support/fake_clock.h"
 #include "ui/dialog.h"
 #include "ui/headless/headless_backend.h"
 
@@ -13,23 +14,7 @@ namespace {
 using ui::ControlKind;
 using ui::headless::HeadlessBackend;
 
-class FakeClock : public platform::ClockService {
- public:
-  FakeClock() {
-    previous = platform::Install({});
-    platform::Services mine = previous;
-    mine.clock = this;
-    platform::Install(mine);
-  }
-  ~FakeClock() override { platform::Install(previous); }
-  uint32_t GetTickCount() override { return now; }
-  void Sleep(uint32_t ms) override { now += ms; }
-
-  uint32_t now = 1000;
-
- private:
-  platform::Services previous;
-};
+using testing_support::FakeClock;
 
 // Plays the person: one action per look at the dialogs, then nothing; boxes get the answers given.
 class ScriptDriver : public ui::headless::Driver {
