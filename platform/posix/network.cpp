@@ -1,5 +1,7 @@
 #include <arpa/inet.h>
 #include <ifaddrs.h>
+#include <linux/ethtool.h>
+#include <linux/sockios.h>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -47,6 +49,21 @@ std::string LinkTarget(const std::string& path) {
   return buffer;
 }
 
+// The driver as the kernel names it to ethtool; virtual devices (veth, bridges) have no device
+// link in sysfs but still answer this.
+std::string EthtoolDriver(const std::string& ifname) {
+  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return "";
+  ethtool_drvinfo info{};
+  info.cmd = ETHTOOL_GDRVINFO;
+  ifreq request{};
+  std::strncpy(request.ifr_name, ifname.c_str(), IFNAMSIZ - 1);
+  request.ifr_data = reinterpret_cast<char*>(&info);
+  std::string driver = ioctl(fd, SIOCETHTOOL, &request) == 0 ? std::string(info.driver) : "";
+  close(fd);
+  return driver;
+}
+
 // The name a Windows user would see for the adapter: the USB manufacturer and product where the
 // device has them (a USB adapter's net device sits on a USB interface whose parent holds them),
 // otherwise the driver's name, otherwise the interface name.
@@ -58,6 +75,7 @@ std::string Description(const std::string& ifname) {
     return manufacturer.empty() ? product : manufacturer + " " + product;
   }
   std::string driver = Basename(LinkTarget(device + "/driver"));
+  if (driver.empty()) driver = EthtoolDriver(ifname);
   return driver.empty() ? ifname : driver;
 }
 
