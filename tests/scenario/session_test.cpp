@@ -63,9 +63,18 @@ class Session : public ::testing::Test {
     return server;
   }
 
+  // A sink with id 9, registered with the session, writing into `log`.
+  RecordingSink& Listen(CVRServer& server) {
+    sink = std::make_unique<RecordingSink>(9, &log, "s");
+    server.AddSink(sink.get());
+    return *sink;
+  }
+
   platform::sim::World world;
   platform::sim::HostId controller;
   std::unique_ptr<ScriptedPeer> peer;
+  std::vector<std::string> log;
+  std::unique_ptr<RecordingSink> sink;
 };
 
 TEST_F(Session, LoginUnderTypeOneIsRefusedThenTypeNineIsAccepted) {
@@ -131,7 +140,6 @@ TEST_F(Session, SinkIdsCountOnFromTheSessionAndAreNotReused) {
 
 TEST_F(Session, NoMoreThanThirtyTwoSinksAreRegistered) {
   CVRServer& server = NewServer();
-  std::vector<std::string> log;
   std::vector<std::unique_ptr<RecordingSink>> sinks;
   for (int i = 1; i <= 32; ++i) {
     sinks.push_back(std::make_unique<RecordingSink>(int16_t(i), &log, "s"));
@@ -145,7 +153,6 @@ TEST_F(Session, NoMoreThanThirtyTwoSinksAreRegistered) {
 
 TEST_F(Session, AMessageToAllSinksReachesEverySinkInRegistrationOrderButNoQuery) {
   CVRServer& server = LoggedIn();
-  std::vector<std::string> log;
   RecordingSink first(40, &log, "first"), second(41, &log, "second");
   server.AddSink(&first);
   server.AddSink(&second);
@@ -167,9 +174,7 @@ TEST_F(Session, AMessageToAllSinksReachesEverySinkInRegistrationOrderButNoQuery)
 TEST_F(Session, TwoMessagesInOneReadAreDeliveredByOneService) {
   world.SetReadCutting(false);
   CVRServer& server = LoggedIn();
-  std::vector<std::string> log;
-  RecordingSink sink(9, &log, "s");
-  server.AddSink(&sink);
+  Listen(server);
   std::vector<uint8_t> both = Frame(9, 500, Payload().String("a").bytes);
   std::vector<uint8_t> second = Frame(9, 501, Payload().String("b").bytes);
   both.insert(both.end(), second.begin(), second.end());
@@ -181,9 +186,7 @@ TEST_F(Session, TwoMessagesInOneReadAreDeliveredByOneService) {
 TEST_F(Session, AMessageSplitAcrossReadsIsDeliveredAfterTheSecondPart) {
   world.SetReadCutting(false);
   CVRServer& server = LoggedIn();
-  std::vector<std::string> log;
-  RecordingSink sink(9, &log, "s");
-  server.AddSink(&sink);
+  Listen(server);
   std::vector<uint8_t> frame = Frame(9, 500, Payload().String("split").bytes);
   peer->SendRaw(std::vector<uint8_t>(frame.begin(), frame.begin() + 5));
   EXPECT_EQ(server.Service(50), 0);
@@ -195,9 +198,7 @@ TEST_F(Session, AMessageSplitAcrossReadsIsDeliveredAfterTheSecondPart) {
 
 TEST_F(Session, FramingSurvivesReadsCutAnywhere) {
   CVRServer& server = LoggedIn();  // the world's default: reads cut at seeded points
-  std::vector<std::string> log;
-  RecordingSink sink(9, &log, "s");
-  server.AddSink(&sink);
+  Listen(server);
   std::vector<std::string> expected;
   for (int i = 0; i < 50; ++i) {
     std::string text(size_t(i * 7 % 23), char('a' + i % 26));
@@ -210,9 +211,7 @@ TEST_F(Session, FramingSurvivesReadsCutAnywhere) {
 
 TEST_F(Session, TheLargestFrameIsAcceptedAndOneByteMoreClosesTheConnection) {
   CVRServer& server = LoggedIn();
-  std::vector<std::string> log;
-  RecordingSink sink(9, &log, "s");
-  server.AddSink(&sink);
+  RecordingSink& sink = Listen(server);
   std::vector<uint8_t> payload(999992, 0x11);
   payload.back() = 0x7E;
   peer->Send(9, 700, payload);
@@ -247,9 +246,7 @@ TEST_F(Session, ANegativeLengthFieldClosesTheConnection) {
 
 TEST_F(Session, MessagesDeferredWhileAQueryWaitedComeBeforeNewOnes) {
   CVRServer& server = LoggedIn();
-  std::vector<std::string> log;
-  RecordingSink sink(9, &log, "s");
-  server.AddSink(&sink);
+  Listen(server);
   peer->onRequest = [this](const Frame_& request) {
     peer->Send(9, 500, Payload().String("old").bytes);
     peer->Answer(request);
@@ -267,9 +264,7 @@ TEST_F(Session, MessagesDeferredWhileAQueryWaitedComeBeforeNewOnes) {
 
 TEST_F(Session, NoMoreThanSixtyFourMessagesAreDeferred) {
   CVRServer& server = LoggedIn();
-  std::vector<std::string> log;
-  RecordingSink sink(9, &log, "s");
-  server.AddSink(&sink);
+  Listen(server);
   peer->onRequest = [this](const Frame_& request) {
     for (int i = 0; i < 70; ++i) peer->Send(9, 500);
     peer->Answer(request);
@@ -335,9 +330,7 @@ TEST_F(Session, TwoAsksOnOneQueryEachReturnTheirOwnAnswer) {
 TEST_F(Session, AnIdleConnectionIsClosedAfterTenSecondsAndSinksHearItGoDown) {
   CVRServer& server = LoggedIn();
   peer->onRequest = nullptr;
-  std::vector<std::string> log;
-  RecordingSink sink(9, &log, "s");
-  server.AddSink(&sink);
+  RecordingSink& sink = Listen(server);
   uint64_t lastMessage = world.NowMs();  // the login's answer
   int result = 0;
   while ((result = server.Service(50)) == 0) {
