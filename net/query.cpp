@@ -9,7 +9,6 @@ void CVRQuery::Unregister() {
 
 int CVRQuery::Ask(CVRMSG** out, CVRMSG* request) {
   answer.reset();
-  ownsAnswer = 0;
   return SendRequest(request) && WaitAnswer(out);
 }
 
@@ -63,7 +62,6 @@ int CVRQuery::WaitAnswer(CVRMSG** out) {
 void CVRQuery::OnMessage(CVRMSG* message) {
   if (message->GetId() == kAllSinks) return;
   answer = message->Clone();
-  ownsAnswer = answer != nullptr;
   waiting = 0;
   Unregister();
 }

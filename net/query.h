@@ -34,9 +34,8 @@ class CVRQuery : public CSocketSink {
   void Unregister();
 
   uint32_t timeout = kDefaultQueryTimeoutMs;
-  int32_t ownsAnswer = 0;
   int32_t waiting = 0;
-  std::unique_ptr<CVRMSG> answer;
+  std::unique_ptr<CVRMSG> answer;  // owned: valid until the next Ask or the query's end
   int16_t expectedCode = 0;
   int32_t sent = 0;
 };

@@ -131,12 +131,12 @@ bool World::HostOwns(const Host& host, uint32_t address) const {
   return false;
 }
 
-World::Host* World::HostByAddress(uint32_t address) {
-  if (IsLoopback(address)) return &HostOf(current);
-  for (auto& host : hosts) {
-    if (host->online && HostOwns(*host, address)) return host.get();
+HostId World::HostByAddress(uint32_t address) {
+  if (IsLoopback(address)) return current;
+  for (HostId id = 0; id < HostId(hosts.size()); ++id) {
+    if (hosts[size_t(id)]->online && HostOwns(*hosts[size_t(id)], address)) return id;
   }
-  return nullptr;
+  return kNoHost;
 }
 
 uint32_t World::PrimaryAddress(const Host& host) const {
@@ -281,8 +281,6 @@ Socket World::OpenTcp() {
 bool World::PortTaken(HostId host, bool tcp, Endpoint local, Socket except) {
   for (auto& [id, s] : sockets) {
     if (id == except || s->host != host || s->tcp != tcp || !s->bound || s->local.port != local.port) continue;
-    // A connection accepted on a listening port shares the port; only the listener holds it.
-    if (tcp && s->state == SocketState::Tcp::Connected && s->peer != kInvalidSocket && !s->acceptQueue.empty()) continue;
     if (s->local.address == local.address || s->local.address == kAnyAddress || local.address == kAnyAddress) {
       return true;
     }
@@ -359,11 +357,7 @@ int World::SendTo(Socket id, const void* data, int size, Endpoint to) {
     for (auto& [other, o] : sockets) {
       if (!o->tcp && o->bound && o->local.port == to.port && HostOf(o->host).online) targets.push_back(other);
     }
-  } else if (Host* host = HostByAddress(to.address)) {
-    HostId target = HostId(host - hosts.front().get());
-    for (HostId i = 0; i < HostId(hosts.size()); ++i) {
-      if (hosts[size_t(i)].get() == host) target = i;
-    }
+  } else if (HostId target = HostByAddress(to.address); target != kNoHost) {
     Socket best = kInvalidSocket;
     for (auto& [other, o] : sockets) {
       if (o->tcp || !o->bound || o->host != target || o->local.port != to.port) continue;
@@ -442,11 +436,7 @@ int World::Connect(Socket id, Endpoint to) {
   SocketState* s = Find(id);
   if (!s || !s->tcp) return Fail(s ? EOPNOTSUPP : EBADF);
   if (s->state != SocketState::Tcp::Idle) return Fail(EISCONN);
-  Host* target = HostByAddress(to.address);
-  HostId targetId = s->host;
-  for (HostId i = 0; target && i < HostId(hosts.size()); ++i) {
-    if (hosts[size_t(i)].get() == target) targetId = i;
-  }
+  HostId targetId = HostByAddress(to.address);
   EnsureBound(*s);
   if (s->local.address == kAnyAddress) {
     s->local.address = IsLoopback(to.address) ? kLoopbackAddress : PrimaryAddress(HostOf(s->host));
@@ -455,11 +445,11 @@ int World::Connect(Socket id, Endpoint to) {
   s->remote = to;
 
   auto result = std::make_shared<int>(-1);  // -1 pending, else 0 or an errno
-  uint32_t delay = target ? target->connectDelayMs : kConnectTimeoutMs;
-  Schedule(delay, [this, id, to, targetId, found = target != nullptr, result] {
+  uint32_t delay = targetId != kNoHost ? HostOf(targetId).connectDelayMs : kConnectTimeoutMs;
+  Schedule(delay, [this, id, to, targetId, result] {
     SocketState* client = Find(id);
     if (!client) return;
-    if (!found || !HostOf(targetId).online) {
+    if (targetId == kNoHost || !HostOf(targetId).online) {
       *result = ETIMEDOUT;
       return;
     }

@@ -22,6 +22,7 @@ namespace platform::sim {
 
 using HostId = int;
 using EventId = uint64_t;
+constexpr HostId kNoHost = -1;
 
 struct HostAddress {
   uint32_t address = 0;  // network order
@@ -145,7 +146,8 @@ class World : public ClockService, public NetworkService {
 
   SocketState* Find(Socket s);
   Host& HostOf(HostId id);
-  Host* HostByAddress(uint32_t address);
+  // The online host holding the address (loopback: the current host), or kNoHost.
+  HostId HostByAddress(uint32_t address);
   bool HostOwns(const Host& host, uint32_t address) const;
   uint32_t PrimaryAddress(const Host& host) const;
   uint16_t EphemeralPort(HostId host, bool tcp);

@@ -2,7 +2,6 @@
 // message service over TCP and logs each request on stdout. Discovery stays off (--no-discovery):
 // nothing here leaves the loopback interface.
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -10,7 +9,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -21,6 +19,7 @@
 #include "net/server.h"
 #include "platform/clock.h"
 #include "platform/socket.h"
+#include "tests/support/wire.h"
 
 extern char** environ;
 
@@ -36,30 +35,11 @@ constexpr int kConnectTries = 100;
 constexpr uint32_t kConnectRetryMs = 50;
 constexpr uint32_t kAnswerWaitMs = 5000;
 
-void PutLe(Bytes* out, uint32_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) out->push_back(uint8_t(value >> (8 * i)));
-}
-
-int32_t IntAt(const Bytes& bytes, size_t offset) {
-  uint32_t value = 0;
-  for (int i = 0; i < 4; ++i) value |= uint32_t(bytes.at(offset + i)) << (8 * i);
-  return int32_t(value);
-}
-
-void PutString(Bytes* out, const std::string& text) {
-  PutLe(out, uint32_t(text.size()), 4);
-  out->insert(out->end(), text.begin(), text.end());
-  out->resize((out->size() + 3) & ~size_t(3), 0);
-}
-
-Bytes Wire(int16_t id, int16_t code, const Bytes& payload = {}) {
-  Bytes wire;
-  PutLe(&wire, uint16_t(id), 2);
-  PutLe(&wire, uint16_t(code), 2);
-  PutLe(&wire, uint32_t(payload.size()), 4);
-  wire.insert(wire.end(), payload.begin(), payload.end());
-  return wire;
-}
+using testing_support::Frame;
+using testing_support::IntAt;
+using testing_support::LoginPayload;
+using testing_support::LoginProof;
+using testing_support::Payload;
 
 // A port on loopback that nobody held a moment ago.
 uint16_t FreePort() {
@@ -148,7 +128,7 @@ class ControllerSimProcess : public ::testing::Test {
 
   // Sends a request and returns the answer's code (-1 when none came) with its payload.
   int Ask(int16_t id, int16_t code, const Bytes& payload, Bytes* answer) {
-    Bytes request = Wire(id, code, payload);
+    Bytes request = Frame(id, code, payload);
     if (platform::Send(socket, request.data(), int(request.size())) != int(request.size())) return -1;
     Bytes header;
     if (!ReadExactly(8, &header) || !ReadExactly(size_t(IntAt(header, 4)), answer)) return -1;
@@ -161,24 +141,7 @@ class ControllerSimProcess : public ::testing::Test {
     Bytes answer;
     if (Ask(1, 14, {}, &answer) != 15 || answer.size() < 4) return -1;
     std::string challenge(answer.begin() + 4, answer.begin() + 4 + IntAt(answer, 0));
-    std::array<uint8_t, 16> key{}, block{}, proof{};
-    std::copy_n(challenge.begin(), std::min<size_t>(16, challenge.size()), block.begin());
-    EVP_CIPHER_CTX* context = EVP_CIPHER_CTX_new();
-    int written = 0;
-    EVP_EncryptInit_ex(context, EVP_aes_128_ecb(), nullptr, key.data(), nullptr);
-    EVP_CIPHER_CTX_set_padding(context, 0);
-    EVP_EncryptUpdate(context, proof.data(), &written, block.data(), 16);
-    EVP_CIPHER_CTX_free(context);
-
-    Bytes login;
-    PutLe(&login, 813, 4);
-    PutLe(&login, 19, 4);
-    PutString(&login, "VRSTART");
-    PutLe(&login, 16, 4);
-    login.insert(login.end(), proof.begin(), proof.end());
-    PutLe(&login, 2, 4);
-    for (int i = 0; i < 4; ++i) PutString(&login, "");
-    return Ask(2, 27, login, &answer);
+    return Ask(2, 27, LoginPayload(19, LoginProof("", challenge)), &answer);
   }
 
   fs::path root;
@@ -199,10 +162,7 @@ TEST_F(ControllerSimProcess, ServesLoginAndSystemInformationOverLoopback) {
 
   Bytes answer;
   ASSERT_EQ(Ask(3, 8120, {}, &answer), 8121);
-  Bytes expected;
-  PutString(&expected, "E2E");
-  for (int32_t value : {9, 0, 0, 0, 0, 4}) PutLe(&expected, uint32_t(value), 4);
-  EXPECT_EQ(answer, expected);
+  EXPECT_EQ(answer, Payload().String("E2E").Int(9).Int(0).Int(0).Int(0).Int(0).Int(4).bytes);
 
   EXPECT_NE(Output().find("#1 request 8120 system information -> 8121\n"), std::string::npos);
 }
@@ -245,9 +205,8 @@ TEST_F(ControllerSimProcess, UpgradeScriptClosesTheConnectionUntilTheRebootIsOve
   ASSERT_TRUE(ConnectWithPrimer());
   ASSERT_EQ(Login(), 28);
 
-  Bytes line, answer;
-  PutString(&line, "sh /MIRU/BSP/UPGRADE/upgrade.sh &");
-  ASSERT_EQ(Ask(3, 8376, line, &answer), 8377);
+  Bytes answer;
+  ASSERT_EQ(Ask(3, 8376, Payload().String("sh /MIRU/BSP/UPGRADE/upgrade.sh &").bytes, &answer), 8377);
   EXPECT_FALSE(ReadExactly(1, &answer));  // closed, not timed out: ReadExactly waits 5 s at most
   platform::Close(socket);
   socket = platform::kInvalidSocket;

@@ -1,10 +1,8 @@
 // The controller simulator driven byte by byte from a client host in a simulated LAN. The test
 // speaks the wire with its own few helpers, so that a mistake in the simulator's codec shows.
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 
 #include <algorithm>
-#include <array>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -15,6 +13,7 @@
 #include "platform/socket.h"
 #include "sim/controller.h"
 #include "sim/world_reactor.h"
+#include "tests/support/wire.h"
 
 namespace {
 
@@ -35,71 +34,13 @@ const char* const kUpgradeLines[] = {
     "sh /MIRU/BSP/UPGRADE/upgrade.sh &",
 };
 
-// --- the test's own wire helpers -------------------------------------------------------------
-
-void PutLe(Bytes* out, uint32_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) out->push_back(uint8_t(value >> (8 * i)));
-}
-
-struct Payload {
-  Bytes bytes;
-  Payload& Int(int32_t value) {
-    PutLe(&bytes, uint32_t(value), 4);
-    return *this;
-  }
-  Payload& Str(const std::string& text) {
-    Int(int32_t(text.size()));
-    bytes.insert(bytes.end(), text.begin(), text.end());
-    bytes.resize((bytes.size() + 3) & ~size_t(3), 0);
-    return *this;
-  }
-  Payload& Raw(const Bytes& raw) {
-    bytes.insert(bytes.end(), raw.begin(), raw.end());
-    bytes.resize((bytes.size() + 3) & ~size_t(3), 0);
-    return *this;
-  }
-};
-
-Bytes Wire(int16_t id, int16_t code, const Bytes& payload = {}) {
-  Bytes wire;
-  PutLe(&wire, uint16_t(id), 2);
-  PutLe(&wire, uint16_t(code), 2);
-  PutLe(&wire, uint32_t(payload.size()), 4);
-  wire.insert(wire.end(), payload.begin(), payload.end());
-  return wire;
-}
-
-int32_t IntAt(const Bytes& bytes, size_t offset) {
-  uint32_t value = 0;
-  for (int i = 0; i < 4; ++i) value |= uint32_t(bytes.at(offset + i)) << (8 * i);
-  return int32_t(value);
-}
-
-struct Reply {
-  int16_t id = -1;
-  int16_t code = -1;
-  Bytes payload;
-};
-
-std::array<uint8_t, 16> Aes128Block(const std::string& keyText, const std::string& blockText) {
-  std::array<uint8_t, 16> key{}, block{}, out{};
-  std::copy_n(keyText.begin(), std::min<size_t>(16, keyText.size()), key.begin());
-  std::copy_n(blockText.begin(), std::min<size_t>(16, blockText.size()), block.begin());
-  EVP_CIPHER_CTX* context = EVP_CIPHER_CTX_new();
-  int written = 0;
-  EVP_EncryptInit_ex(context, EVP_aes_128_ecb(), nullptr, key.data(), nullptr);
-  EVP_CIPHER_CTX_set_padding(context, 0);
-  EVP_EncryptUpdate(context, out.data(), &written, block.data(), 16);
-  EVP_CIPHER_CTX_free(context);
-  return out;
-}
-
-Bytes LoginPayload(int32_t kind, const std::array<uint8_t, 16>& proof) {
-  Payload p;
-  p.Int(813).Int(kind).Str("VRSTART").Int(16).Raw(Bytes(proof.begin(), proof.end())).Int(2);
-  for (int i = 0; i < 4; ++i) p.Str("");
-  return p.bytes;
-}
+using testing_support::Frame;
+using testing_support::IntAt;
+using testing_support::LoginPayload;
+using testing_support::LoginProof;
+using testing_support::Payload;
+// An answer as it came off the wire.
+using Reply = testing_support::Frame_;
 
 Bytes ReadHostFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -200,7 +141,7 @@ class ControllerSim : public ::testing::Test {
   }
 
   Reply Ask(Socket s, int16_t id, int16_t code, const Bytes& payload = {}) {
-    SendBytes(s, Wire(id, code, payload));
+    SendBytes(s, Frame(id, code, payload));
     Reply reply;
     NextMessage(s, &reply);
     return reply;
@@ -215,7 +156,7 @@ class ControllerSim : public ::testing::Test {
 
   void Login(Socket s, int32_t kind = 19) {
     std::string challenge = Challenge(s);
-    ASSERT_EQ(Ask(s, 2, 27, LoginPayload(kind, Aes128Block("", challenge))).code, 28);
+    ASSERT_EQ(Ask(s, 2, 27, LoginPayload(kind, LoginProof("", challenge))).code, 28);
   }
 
   // True when the controller closed the connection within timeoutMs (any data before is dropped).
@@ -303,8 +244,8 @@ TEST_F(ControllerSim, LoginNeedsTheRightProofAndAnAcceptedKindAndRefusalsKeepThe
 
   std::string challenge = Challenge(s);
   EXPECT_EQ(challenge.size(), 32u);
-  std::array<uint8_t, 16> proof = Aes128Block("", challenge);
-  std::array<uint8_t, 16> wrong = proof;
+  Bytes proof = LoginProof("", challenge);
+  Bytes wrong = proof;
   wrong[5] ^= 0x01;
   EXPECT_EQ(Ask(s, 3, 27, LoginPayload(19, wrong)).code, 29);
   EXPECT_EQ(Ask(s, 3, 27, LoginPayload(3, proof)).code, 29);
@@ -321,8 +262,8 @@ TEST_F(ControllerSim, ChallengesAreFreshForEachRequest) {
   std::string second = Challenge(s);
   EXPECT_NE(first, second);
   // Only the latest challenge counts.
-  EXPECT_EQ(Ask(s, 2, 27, LoginPayload(19, Aes128Block("", first))).code, 29);
-  EXPECT_EQ(Ask(s, 2, 27, LoginPayload(19, Aes128Block("", second))).code, 28);
+  EXPECT_EQ(Ask(s, 2, 27, LoginPayload(19, LoginProof("", first))).code, 29);
+  EXPECT_EQ(Ask(s, 2, 27, LoginPayload(19, LoginProof("", second))).code, 28);
 }
 
 TEST_F(ControllerSim, AcceptedKindsFollowTheTypeUnlessListed) {
@@ -342,7 +283,7 @@ TEST_F(ControllerSim, AcceptedKindsFollowTheTypeUnlessListed) {
     StartController();
     Socket s = Connect();
     std::string challenge = Challenge(s);
-    EXPECT_EQ(Ask(s, 2, 27, LoginPayload(c.kind, Aes128Block("", challenge))).code, c.answer)
+    EXPECT_EQ(Ask(s, 2, 27, LoginPayload(c.kind, LoginProof("", challenge))).code, c.answer)
         << "type " << int(c.type) << " kind " << c.kind;
   }
 }
@@ -352,21 +293,21 @@ TEST_F(ControllerSim, ProofKeyIsTheConfiguredPassPhrase) {
   StartController();
   Socket s = Connect();
   std::string challenge = Challenge(s);
-  EXPECT_EQ(Ask(s, 2, 27, LoginPayload(19, Aes128Block("", challenge))).code, 29);
-  EXPECT_EQ(Ask(s, 2, 27, LoginPayload(19, Aes128Block("gatekeeper", challenge))).code, 28);
+  EXPECT_EQ(Ask(s, 2, 27, LoginPayload(19, LoginProof("", challenge))).code, 29);
+  EXPECT_EQ(Ask(s, 2, 27, LoginPayload(19, LoginProof("gatekeeper", challenge))).code, 28);
 }
 
 TEST_F(ControllerSim, MalformedLoginsAreRefused) {
   StartController();
   Socket s = Connect();
-  std::array<uint8_t, 16> proof = Aes128Block("", Challenge(s));
+  Bytes proof = LoginProof("", Challenge(s));
   Bytes proofBytes(proof.begin(), proof.end());
   Bytes good = LoginPayload(19, proof);
   const Bytes malformed[] = {
-      Payload().Int(814).Int(19).Str("VRSTART").Int(16).Raw(proofBytes).Int(2).Str("").Str("").Str("").Str("").bytes,
-      Payload().Int(813).Int(19).Str("VRSTOP").Int(16).Raw(proofBytes).Int(2).Str("").Str("").Str("").Str("").bytes,
-      Payload().Int(813).Int(19).Str("VRSTART").Int(16).Raw(proofBytes).Int(2).Str("").Str("").Str("").bytes,
-      Payload().Int(813).Int(19).Str("VRSTART").Int(16).Raw(proofBytes).Int(2).Str("").Str("x").Str("").Str("").bytes,
+      Payload().Int(814).Int(19).String("VRSTART").Int(16).Raw(proofBytes).Int(2).String("").String("").String("").String("").bytes,
+      Payload().Int(813).Int(19).String("VRSTOP").Int(16).Raw(proofBytes).Int(2).String("").String("").String("").String("").bytes,
+      Payload().Int(813).Int(19).String("VRSTART").Int(16).Raw(proofBytes).Int(2).String("").String("").String("").bytes,
+      Payload().Int(813).Int(19).String("VRSTART").Int(16).Raw(proofBytes).Int(2).String("").String("x").String("").String("").bytes,
       Bytes(good.begin(), good.end() - 4),
   };
   for (const Bytes& payload : malformed) EXPECT_EQ(Ask(s, 2, 27, payload).code, 29);
@@ -380,7 +321,7 @@ TEST_F(ControllerSim, SystemInformationCarriesNameTypeAndSubtype) {
   Reply reply = Ask(s, 9, 8120);
   EXPECT_EQ(reply.id, 9);
   EXPECT_EQ(reply.code, 8121);
-  Bytes expected = Payload().Str("LOBBY").Int(9).Int(0).Int(0).Int(0).Int(0).Int(3).bytes;
+  Bytes expected = Payload().String("LOBBY").Int(9).Int(0).Int(0).Int(0).Int(0).Int(3).bytes;
   EXPECT_EQ(reply.payload, expected);
 }
 
@@ -392,7 +333,7 @@ TEST_F(ControllerSim, UpgradeLinesAndTransferLeaveTheFilesOnThePartition) {
   Login(s);
   int16_t id = 10;
   for (int line = 0; line < 5; ++line) {
-    Reply reply = Ask(s, ++id, 8376, Payload().Str(kUpgradeLines[line]).bytes);
+    Reply reply = Ask(s, ++id, 8376, Payload().String(kUpgradeLines[line]).bytes);
     EXPECT_EQ(reply.id, id);
     EXPECT_EQ(reply.code, 8377);
     EXPECT_TRUE(reply.payload.empty());
@@ -405,21 +346,21 @@ TEST_F(ControllerSim, UpgradeLinesAndTransferLeaveTheFilesOnThePartition) {
   for (uint8_t b : content) sum += b;
   const std::string remote = "BSP/UPGRADE\\rootfs.img";
 
-  Reply missing = Ask(s, 20, 14030, Payload().Str(remote).bytes);
+  Reply missing = Ask(s, 20, 14030, Payload().String(remote).bytes);
   EXPECT_EQ(missing.code, 14031);
   EXPECT_EQ(missing.payload, Payload().Int(-1).Int(0).bytes);
 
-  EXPECT_EQ(Ask(s, 21, 14032, Payload().Str(remote).Int(250000).Int(250000).bytes).code, 14033);
+  EXPECT_EQ(Ask(s, 21, 14032, Payload().String(remote).Int(250000).Int(250000).bytes).code, 14033);
   for (size_t at = 0; at < content.size(); at += 100000) {
     size_t n = std::min<size_t>(100000, content.size() - at);
-    SendBytes(s, Wire(0, 14000, Payload().Int(int32_t(n)).Raw(Bytes(content.begin() + long(at), content.begin() + long(at + n))).bytes));
+    SendBytes(s, Frame(0, 14000, Payload().Int(int32_t(n)).Raw(Bytes(content.begin() + long(at), content.begin() + long(at + n))).bytes));
   }
-  Reply present = Ask(s, 22, 14030, Payload().Str(remote).bytes);
+  Reply present = Ask(s, 22, 14030, Payload().String(remote).bytes);
   EXPECT_EQ(present.payload, Payload().Int(250000).Int(int32_t(sum)).bytes);
   EXPECT_EQ(ReadHostFile(Partition("UPGRADE/rootfs.img")), content);
   EXPECT_FALSE(fs::exists(root / "MIRU" / "BSP" / "UPGRADE"));
 
-  EXPECT_EQ(Ask(s, 23, 8376, Payload().Str(kUpgradeLines[5]).bytes).code, 8377);
+  EXPECT_EQ(Ask(s, 23, 8376, Payload().String(kUpgradeLines[5]).bytes).code, 8377);
   EXPECT_EQ(fs::status(Partition("UPGRADE/rootfs.img")).permissions() & fs::perms::all, fs::perms(0755));
 }
 
@@ -427,14 +368,14 @@ TEST_F(ControllerSim, UnmountedMountPointIsAPlainFolder) {
   StartController();
   Socket s = Connect();
   Login(s);
-  EXPECT_EQ(Ask(s, 3, 8376, Payload().Str("umount /MIRU/BSP").bytes).code, 8377);
+  EXPECT_EQ(Ask(s, 3, 8376, Payload().String("umount /MIRU/BSP").bytes).code, 8377);
   EXPECT_FALSE(controller->Disk().BspMounted());
-  EXPECT_EQ(Ask(s, 4, 8376, Payload().Str("mkdir /MIRU/BSP/UPGRADE").bytes).code, 8377);
+  EXPECT_EQ(Ask(s, 4, 8376, Payload().String("mkdir /MIRU/BSP/UPGRADE").bytes).code, 8377);
   EXPECT_TRUE(fs::is_directory(root / "MIRU" / "BSP" / "UPGRADE"));
   EXPECT_FALSE(fs::exists(Partition("UPGRADE")));
   // Lines the model does not know are answered all the same, and change nothing.
-  EXPECT_EQ(Ask(s, 5, 8376, Payload().Str("reboot -f").bytes).code, 8377);
-  EXPECT_EQ(Ask(s, 6, 8376, Payload().Str("mount /dev/mmcblk0p4 /MIRU/BSP").bytes).code, 8377);
+  EXPECT_EQ(Ask(s, 5, 8376, Payload().String("reboot -f").bytes).code, 8377);
+  EXPECT_EQ(Ask(s, 6, 8376, Payload().String("mount /dev/mmcblk0p4 /MIRU/BSP").bytes).code, 8377);
   EXPECT_TRUE(controller->Disk().BspMounted());
 }
 
@@ -456,7 +397,7 @@ TEST_F(ControllerSim, CompareAnswersSizeAndUnsignedByteSumOfTheStoredFile) {
       {"BSP/UPGRADE\\missing.bin", -1, 0},   {"BSP/UPGRADE", -1, 0},
   };
   for (const Case& c : cases) {
-    Reply reply = Ask(s, 3, 14030, Payload().Str(c.remote).bytes);
+    Reply reply = Ask(s, 3, 14030, Payload().String(c.remote).bytes);
     EXPECT_EQ(reply.code, 14031) << c.remote;
     EXPECT_EQ(reply.payload, Payload().Int(c.size).Int(c.sum).bytes) << c.remote;
   }
@@ -467,12 +408,12 @@ TEST_F(ControllerSim, NamesOutsideTheSandboxAndBadAnnouncementsAreRefused) {
   Socket s = Connect();
   Login(s);
   for (const std::string remote : {"..\\..\\escape.txt", "BSP/../../escape.txt", "C:\\escape.txt", "BSP/UPGRADE\\"}) {
-    EXPECT_EQ(Ask(s, 3, 14030, Payload().Str(remote).bytes).code, 29) << remote;
-    EXPECT_EQ(Ask(s, 4, 14032, Payload().Str(remote).Int(4).Int(4).bytes).code, 29) << remote;
+    EXPECT_EQ(Ask(s, 3, 14030, Payload().String(remote).bytes).code, 29) << remote;
+    EXPECT_EQ(Ask(s, 4, 14032, Payload().String(remote).Int(4).Int(4).bytes).code, 29) << remote;
   }
-  EXPECT_EQ(Ask(s, 5, 14032, Payload().Str("BSP\\x.bin").Int(4).Int(5).bytes).code, 29);
-  EXPECT_EQ(Ask(s, 6, 14032, Payload().Str("BSP\\x.bin").Int(-1).Int(-1).bytes).code, 29);
-  EXPECT_EQ(Ask(s, 7, 14032, Payload().Str("NOFOLDER\\x.bin").Int(4).Int(4).bytes).code, 29);
+  EXPECT_EQ(Ask(s, 5, 14032, Payload().String("BSP\\x.bin").Int(4).Int(5).bytes).code, 29);
+  EXPECT_EQ(Ask(s, 6, 14032, Payload().String("BSP\\x.bin").Int(-1).Int(-1).bytes).code, 29);
+  EXPECT_EQ(Ask(s, 7, 14032, Payload().String("NOFOLDER\\x.bin").Int(4).Int(4).bytes).code, 29);
   EXPECT_FALSE(fs::exists(root.parent_path() / "escape.txt"));
   EXPECT_FALSE(fs::exists(root / "escape.txt"));
 }
@@ -482,8 +423,8 @@ TEST_F(ControllerSim, EmptyAnnouncedFileIsStoredWithoutChunks) {
   StartController();
   Socket s = Connect();
   Login(s);
-  EXPECT_EQ(Ask(s, 3, 14032, Payload().Str("BSP/UPGRADE\\old.bin").Int(0).Int(0).bytes).code, 14033);
-  EXPECT_EQ(Ask(s, 4, 14030, Payload().Str("BSP/UPGRADE\\old.bin").bytes).payload, Payload().Int(0).Int(0).bytes);
+  EXPECT_EQ(Ask(s, 3, 14032, Payload().String("BSP/UPGRADE\\old.bin").Int(0).Int(0).bytes).code, 14033);
+  EXPECT_EQ(Ask(s, 4, 14030, Payload().String("BSP/UPGRADE\\old.bin").bytes).payload, Payload().Int(0).Int(0).bytes);
 }
 
 // --- the upgrade script -------------------------------------------------------------------------
@@ -495,7 +436,7 @@ TEST_F(ControllerSim, UpgradeScriptTakesTheControllerOffTheAirForItsRebootTime) 
   Socket s = Connect();
   Login(s);
 
-  Reply reply = Ask(s, 3, 8376, Payload().Str(kUpgradeLines[6]).bytes);
+  Reply reply = Ask(s, 3, 8376, Payload().String(kUpgradeLines[6]).bytes);
   EXPECT_EQ(reply.code, 8377);
   EXPECT_TRUE(ClosedByController(s));
   uint64_t offAt = world.NowMs();
@@ -519,7 +460,7 @@ TEST_F(ControllerSim, MissingUpgradeScriptLeavesTheControllerUp) {
   StartController();
   Socket s = Connect();
   Login(s);
-  EXPECT_EQ(Ask(s, 3, 8376, Payload().Str(kUpgradeLines[6]).bytes).code, 8377);
+  EXPECT_EQ(Ask(s, 3, 8376, Payload().String(kUpgradeLines[6]).bytes).code, 8377);
   world.RunFor(1000);
   EXPECT_EQ(Ask(s, 4, 8120).code, 8121);
   EXPECT_EQ(ProbeOnce(ProbeSocket()).size(), 180u);
@@ -532,7 +473,7 @@ TEST_F(ControllerSim, NeverReturnFaultKeepsTheControllerSilentAfterTheUpgrade) {
   StartController();
   Socket s = Connect();
   Login(s);
-  EXPECT_EQ(Ask(s, 3, 8376, Payload().Str(kUpgradeLines[6]).bytes).code, 8377);
+  EXPECT_EQ(Ask(s, 3, 8376, Payload().String(kUpgradeLines[6]).bytes).code, 8377);
   Socket probe = ProbeSocket();
   for (int i = 0; i < 60; ++i) ASSERT_TRUE(ProbeOnce(probe, 1000).empty()) << "after " << i << " s";
 }
@@ -547,7 +488,7 @@ TEST_F(ControllerSim, MessageToAllSinksArrivesEveryFiveSeconds) {
   for (int32_t n = 1; n <= 3; ++n) {
     Bytes wire;
     ASSERT_TRUE(ReadExactly(s, 12, &wire, 6000));
-    EXPECT_EQ(wire, Wire(0x7FFF, 100, Payload().Int(n).bytes));
+    EXPECT_EQ(wire, Frame(0x7FFF, 100, Payload().Int(n).bytes));
     EXPECT_EQ(world.NowMs() - connectedAt, uint64_t(5000 * n));
   }
 }
@@ -558,11 +499,11 @@ TEST_F(ControllerSim, RequestsCutAnywhereOrSentTogetherAreAllAnswered) {
   StartController();
   Socket s = Connect();
   Login(s);
-  Bytes two = Wire(31, 8120);
-  Bytes more = Wire(32, 14030, Payload().Str("BSP\\none").bytes);
+  Bytes two = Frame(31, 8120);
+  Bytes more = Frame(32, 14030, Payload().String("BSP\\none").bytes);
   two.insert(two.end(), more.begin(), more.end());
   SendBytes(s, two);
-  for (uint8_t b : Wire(33, 8120)) SendBytes(s, Bytes{b});
+  for (uint8_t b : Frame(33, 8120)) SendBytes(s, Bytes{b});
   for (int16_t id : {31, 32, 33}) {
     Reply reply;
     ASSERT_TRUE(NextMessage(s, &reply));
@@ -574,12 +515,12 @@ TEST_F(ControllerSim, ConnectionsWithoutPrimerOrWithABrokenLengthAreClosed) {
   StartController();
   Socket noPrimer = Track(OpenTcp());
   ASSERT_EQ(platform::Connect(noPrimer, Endpoint{kControllerAddress, kServicePort}), 0);
-  SendBytes(noPrimer, Wire(1, 14));
+  SendBytes(noPrimer, Frame(1, 14));
   EXPECT_TRUE(ClosedByController(noPrimer));
 
   for (int32_t length : {-1, 999993}) {
     Socket s = Connect();
-    Bytes header = Wire(1, 14);
+    Bytes header = Frame(1, 14);
     for (int i = 0; i < 4; ++i) header[4 + i] = uint8_t(uint32_t(length) >> (8 * i));
     SendBytes(s, header);
     EXPECT_TRUE(ClosedByController(s)) << length;
@@ -594,7 +535,7 @@ TEST_F(ControllerSim, IgnoredCodeIsNeverAnswered) {
   StartController();
   Socket s = Connect();
   Login(s);
-  SendBytes(s, Wire(5, 8120));
+  SendBytes(s, Frame(5, 8120));
   Reply reply;
   EXPECT_FALSE(NextMessage(s, &reply, 60000));
   EXPECT_EQ(Ask(s, 6, 14).code, 15);
@@ -606,9 +547,9 @@ TEST_F(ControllerSim, DropAfterChunkBytesClosesTheConnectionMidTransfer) {
   Socket s = Connect();
   Login(s);
   Bytes content(250000, 0x5A);
-  EXPECT_EQ(Ask(s, 3, 14032, Payload().Str("BSP\\big.bin").Int(250000).Int(250000).bytes).code, 14033);
+  EXPECT_EQ(Ask(s, 3, 14032, Payload().String("BSP\\big.bin").Int(250000).Int(250000).bytes).code, 14033);
   for (size_t at = 0; at < 200000; at += 100000) {
-    SendBytes(s, Wire(0, 14000, Payload().Int(100000).Raw(Bytes(content.begin(), content.begin() + 100000)).bytes));
+    SendBytes(s, Frame(0, 14000, Payload().Int(100000).Raw(Bytes(content.begin(), content.begin() + 100000)).bytes));
   }
   EXPECT_TRUE(ClosedByController(s));
   EXPECT_EQ(fs::file_size(Partition("big.bin")), 150000u);
@@ -621,10 +562,10 @@ TEST_F(ControllerSim, BrokenLengthFaultReplacesTheAnswerWithABrokenHeader) {
     StartController();
     Socket s = Connect();
     Login(s);
-    SendBytes(s, Wire(5, 8120));
+    SendBytes(s, Frame(5, 8120));
     Bytes header;
     ASSERT_TRUE(ReadExactly(s, 8, &header, 1000));
-    Bytes expected = Wire(5, 8121);
+    Bytes expected = Frame(5, 8121);
     for (int i = 0; i < 4; ++i) expected[4 + i] = uint8_t(uint32_t(length) >> (8 * i));
     EXPECT_EQ(header, expected);
   }
@@ -644,7 +585,7 @@ TEST_F(ControllerSim, StallFaultStopsReadingAfterItsBytes) {
   StartController();
   Socket s = Connect();
   EXPECT_EQ(Ask(s, 1, 14).code, 15);
-  SendBytes(s, Wire(2, 14));
+  SendBytes(s, Frame(2, 14));
   Reply reply;
   EXPECT_FALSE(NextMessage(s, &reply, 30000));
 }

@@ -50,6 +50,12 @@ std::vector<uint8_t> Frame(int16_t id, int16_t code, const std::vector<uint8_t>&
   return out;
 }
 
+int32_t IntAt(const std::vector<uint8_t>& bytes, size_t offset) {
+  uint32_t value = 0;
+  for (int i = 0; i < 4; ++i) value |= uint32_t(bytes.at(offset + size_t(i))) << (8 * i);
+  return int32_t(value);
+}
+
 int32_t Reader::Int() {
   if (!ok || at + 4 > bytes.size()) {
     ok = false;
@@ -99,6 +105,13 @@ std::vector<uint8_t> LoginProof(const std::string& passPhrase, const std::string
   std::memcpy(key.data(), passPhrase.data(), std::min<size_t>(16, passPhrase.size()));
   std::memcpy(block.data(), challenge.data(), std::min<size_t>(16, challenge.size()));
   return Aes128Block(key, block);
+}
+
+std::vector<uint8_t> LoginPayload(int32_t kind, const std::vector<uint8_t>& proof) {
+  Payload p;
+  p.Int(813).Int(kind).String("VRSTART").Int(16).Raw(proof).Int(2);
+  for (int i = 0; i < 4; ++i) p.String("");
+  return p.bytes;
 }
 
 }  // namespace testing_support
