@@ -1,9 +1,9 @@
 #include "app/main_dialog.h"
 
-#include "app/device_record.h"
-#include "app/device_types.h"
-#include "app/discovery_answer.h"
-#include "app/local_address.h"
+#include "discovery/device_record.h"
+#include "discovery/device_types.h"
+#include "discovery/discovery_answer.h"
+#include "discovery/local_address.h"
 #include "app/main_dialog_template.h"
 #include "net/server.h"
 #include "platform/clock.h"

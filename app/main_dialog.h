@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ping_socket.h"
+#include "discovery/ping_socket.h"
 #include "ui/dialog.h"
 
 class DeviceRecord;

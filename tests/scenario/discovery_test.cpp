@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/device_record.h"
-#include "app/device_types.h"
+#include "discovery/device_record.h"
+#include "discovery/device_types.h"
 #include "app/main_dialog.h"
 #include "app/main_dialog_template.h"
 #include "platform/adapters.h"

@@ -1,4 +1,4 @@
-#include "app/ping_socket.h"
+#include "discovery/ping_socket.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "app/device_record.h"
+#include "discovery/device_record.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "app/device_types.h"
+#include "discovery/device_types.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "app/local_address.h"
+#include "discovery/local_address.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
-#include "app/ping_socket.h"
+#include "discovery/ping_socket.h"
 
 #include <cstring>
 
-#include "app/discovery_answer.h"
+#include "discovery/discovery_answer.h"
 
 CPingSocket::CPingSocket(uint32_t localAddress) : socket(platform::OpenUdp()), localAddress(localAddress) {
   if (!IsValid()) return;

@@ -1,4 +1,4 @@
-#include "app/discovery_answer.h"
+#include "discovery/discovery_answer.h"
 
 #include <cstring>
 

@@ -1,6 +1,6 @@
-#include "app/device_record.h"
+#include "discovery/device_record.h"
 
-#include "app/discovery_answer.h"
+#include "discovery/discovery_answer.h"
 #include "platform/clock.h"
 
 DeviceRecord::DeviceRecord(const uint8_t* answer, uint32_t address)

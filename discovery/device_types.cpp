@@ -1,6 +1,6 @@
-#include "app/device_types.h"
+#include "discovery/device_types.h"
 
-#include "app/discovery_answer.h"
+#include "discovery/discovery_answer.h"
 #include "support/format.h"
 
 namespace {
