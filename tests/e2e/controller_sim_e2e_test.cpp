@@ -19,7 +19,8 @@
 #include "net/server.h"
 #include "platform/clock.h"
 #include "platform/socket.h"
-#include "tests/support/wire.h"
+#include "sim/wire.h"
+#include "tests/support/sim_messages.h"
 
 extern char** environ;
 
@@ -35,11 +36,10 @@ constexpr int kConnectTries = 100;
 constexpr uint32_t kConnectRetryMs = 50;
 constexpr uint32_t kAnswerWaitMs = 5000;
 
-using testing_support::Frame;
 using testing_support::IntAt;
-using testing_support::LoginPayload;
-using testing_support::LoginProof;
-using testing_support::Payload;
+using testing_support::LoginRequest;
+using testing_support::Message;
+using testing_support::ProofFor;
 
 // A port on loopback that nobody held a moment ago.
 uint16_t FreePort() {
@@ -127,21 +127,21 @@ class ControllerSimProcess : public ::testing::Test {
   }
 
   // Sends a request and returns the answer's code (-1 when none came) with its payload.
-  int Ask(int16_t id, int16_t code, const Bytes& payload, Bytes* answer) {
-    Bytes request = Frame(id, code, payload);
+  int Ask(const sim::WireWriter& message, Bytes* answer) {
+    Bytes request = message.Bytes();
     if (platform::Send(socket, request.data(), int(request.size())) != int(request.size())) return -1;
     Bytes header;
     if (!ReadExactly(8, &header) || !ReadExactly(size_t(IntAt(header, 4)), answer)) return -1;
-    EXPECT_EQ(int16_t(header[0] | header[1] << 8), id);
+    EXPECT_EQ(int16_t(header[0] | header[1] << 8), int16_t(request[0] | request[1] << 8));
     return int16_t(header[2] | header[3] << 8);
   }
 
   // Challenge, proof under the empty pass phrase, login as kind 19; the login answer's code.
   int Login() {
     Bytes answer;
-    if (Ask(1, 14, {}, &answer) != 15 || answer.size() < 4) return -1;
-    std::string challenge(answer.begin() + 4, answer.begin() + 4 + IntAt(answer, 0));
-    return Ask(2, 27, LoginPayload(19, LoginProof("", challenge)), &answer);
+    std::string challenge;
+    if (Ask(Message(1, 14), &answer) != 15 || !sim::WireReader(answer).String(&challenge)) return -1;
+    return Ask(LoginRequest(2, 19, ProofFor(challenge)), &answer);
   }
 
   fs::path root;
@@ -161,8 +161,10 @@ TEST_F(ControllerSimProcess, ServesLoginAndSystemInformationOverLoopback) {
   ASSERT_EQ(Login(), 28);
 
   Bytes answer;
-  ASSERT_EQ(Ask(3, 8120, {}, &answer), 8121);
-  EXPECT_EQ(answer, Payload().String("E2E").Int(9).Int(0).Int(0).Int(0).Int(0).Int(4).bytes);
+  ASSERT_EQ(Ask(Message(3, 8120), &answer), 8121);
+  // The name "E2E" padded to 4, then type 9, four zeros and subtype 4, spelled out.
+  EXPECT_EQ(answer, (Bytes{3, 0, 0, 0, 'E', '2', 'E', 0, 9, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                           0, 0, 0, 0, 0, 0, 0, 0, 4, 0, 0, 0}));
 
   EXPECT_NE(Output().find("#1 request 8120 system information -> 8121\n"), std::string::npos);
 }
@@ -206,7 +208,7 @@ TEST_F(ControllerSimProcess, UpgradeScriptClosesTheConnectionUntilTheRebootIsOve
   ASSERT_EQ(Login(), 28);
 
   Bytes answer;
-  ASSERT_EQ(Ask(3, 8376, Payload().String("sh /MIRU/BSP/UPGRADE/upgrade.sh &").bytes, &answer), 8377);
+  ASSERT_EQ(Ask(Message(3, 8376, "sh /MIRU/BSP/UPGRADE/upgrade.sh &"), &answer), 8377);
   EXPECT_FALSE(ReadExactly(1, &answer));  // closed, not timed out: ReadExactly waits 5 s at most
   platform::Close(socket);
   socket = platform::kInvalidSocket;

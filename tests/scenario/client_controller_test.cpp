@@ -16,6 +16,7 @@
 #include "sim/controller.h"
 #include "sim/world_reactor.h"
 #include "support/vrfile.h"
+#include "tests/support/test_world.h"
 
 namespace {
 
@@ -86,7 +87,7 @@ class ClientAndController : public ::testing::Test {
     return {size, sum};
   }
 
-  platform::sim::World world{0, 99};
+  testing_support::TestWorld world{0, 99};
   platform::sim::HostId host = 0;
   std::string root;
   std::unique_ptr<sim::WorldReactor> reactor;

@@ -1,19 +1,22 @@
-// The controller simulator driven byte by byte from a client host in a simulated LAN. The test
-// speaks the wire with its own few helpers, so that a mistake in the simulator's codec shows.
+// The controller simulator driven byte by byte from a client host in a simulated LAN. Requests are
+// written with the simulator's own codec; its answers are checked against bytes spelled out here, so
+// that a mistake in its codec shows.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "platform/sim/world.h"
 #include "platform/socket.h"
 #include "sim/controller.h"
+#include "sim/wire.h"
 #include "sim/world_reactor.h"
-#include "tests/support/wire.h"
+#include "tests/support/sim_messages.h"
+#include "tests/support/test_world.h"
 
 namespace {
 
@@ -34,13 +37,22 @@ const char* const kUpgradeLines[] = {
     "sh /MIRU/BSP/UPGRADE/upgrade.sh &",
 };
 
-using testing_support::Frame;
 using testing_support::IntAt;
-using testing_support::LoginPayload;
-using testing_support::LoginProof;
-using testing_support::Payload;
+using testing_support::LoginRequest;
+using testing_support::Message;
+using testing_support::ProofFor;
 // An answer as it came off the wire.
-using Reply = testing_support::Frame_;
+using Reply = ::sim::Frame;
+
+// Little-endian int32s written out by hand: the expected answers do not come from the writer under
+// test.
+Bytes Ints(std::initializer_list<int32_t> values) {
+  Bytes bytes;
+  for (int32_t value : values) {
+    for (int i = 0; i < 4; ++i) bytes.push_back(uint8_t(uint32_t(value) >> (8 * i)));
+  }
+  return bytes;
+}
 
 Bytes ReadHostFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -83,7 +95,7 @@ class ControllerSim : public ::testing::Test {
 
   void TearDown() override {
     if (HasFailure()) {
-      std::printf("world seed %llu; controller log:\n", static_cast<unsigned long long>(kSeed));
+      std::printf("world seed %llu; controller log:\n", static_cast<unsigned long long>(world.Seed()));
       for (const std::string& line : log) std::printf("  %s\n", line.c_str());
     }
   }
@@ -140,23 +152,29 @@ class ControllerSim : public ::testing::Test {
     }
   }
 
-  Reply Ask(Socket s, int16_t id, int16_t code, const Bytes& payload = {}) {
-    SendBytes(s, Frame(id, code, payload));
+  Reply Ask(Socket s, const ::sim::WireWriter& request) {
+    SendBytes(s, request.Bytes());
     Reply reply;
     NextMessage(s, &reply);
     return reply;
+  }
+  // The request with this id, code and payload items (see testing_support::Message).
+  template <typename... Items>
+  Reply Ask(Socket s, int16_t id, int16_t code, const Items&... items) {
+    return Ask(s, Message(id, code, items...));
   }
 
   std::string Challenge(Socket s) {
     Reply reply = Ask(s, 1, 14);
     EXPECT_EQ(reply.code, 15);
-    if (reply.payload.size() < 4) return "";
-    return std::string(reply.payload.begin() + 4, reply.payload.begin() + 4 + IntAt(reply.payload, 0));
+    std::string challenge;
+    EXPECT_EQ(::sim::WireReader(reply.payload).String(&challenge), 1);
+    return challenge;
   }
 
   void Login(Socket s, int32_t kind = 19) {
     std::string challenge = Challenge(s);
-    ASSERT_EQ(Ask(s, 2, 27, LoginPayload(kind, LoginProof("", challenge))).code, 28);
+    ASSERT_EQ(Ask(s, LoginRequest(2, kind, ProofFor(challenge))).code, 28);
   }
 
   // True when the controller closed the connection within timeoutMs (any data before is dropped).
@@ -191,7 +209,7 @@ class ControllerSim : public ::testing::Test {
 
   fs::path Partition(const std::string& relative) const { return root / "mmcblk0p4" / relative; }
 
-  platform::sim::World world;
+  testing_support::TestWorld world;
   platform::sim::HostId controllerHost;
   fs::path root;
   ::sim::ControllerConfig config;
@@ -244,12 +262,12 @@ TEST_F(ControllerSim, LoginNeedsTheRightProofAndAnAcceptedKindAndRefusalsKeepThe
 
   std::string challenge = Challenge(s);
   EXPECT_EQ(challenge.size(), 32u);
-  Bytes proof = LoginProof("", challenge);
+  Bytes proof = ProofFor(challenge);
   Bytes wrong = proof;
   wrong[5] ^= 0x01;
-  EXPECT_EQ(Ask(s, 3, 27, LoginPayload(19, wrong)).code, 29);
-  EXPECT_EQ(Ask(s, 3, 27, LoginPayload(3, proof)).code, 29);
-  Reply accepted = Ask(s, 4, 27, LoginPayload(19, proof));
+  EXPECT_EQ(Ask(s, LoginRequest(3, 19, wrong)).code, 29);
+  EXPECT_EQ(Ask(s, LoginRequest(3, 3, proof)).code, 29);
+  Reply accepted = Ask(s, LoginRequest(4, 19, proof));
   EXPECT_EQ(accepted.id, 4);
   EXPECT_EQ(accepted.code, 28);
   EXPECT_EQ(Ask(s, 5, 8120).code, 8121);
@@ -262,8 +280,8 @@ TEST_F(ControllerSim, ChallengesAreFreshForEachRequest) {
   std::string second = Challenge(s);
   EXPECT_NE(first, second);
   // Only the latest challenge counts.
-  EXPECT_EQ(Ask(s, 2, 27, LoginPayload(19, LoginProof("", first))).code, 29);
-  EXPECT_EQ(Ask(s, 2, 27, LoginPayload(19, LoginProof("", second))).code, 28);
+  EXPECT_EQ(Ask(s, LoginRequest(2, 19, ProofFor(first))).code, 29);
+  EXPECT_EQ(Ask(s, LoginRequest(2, 19, ProofFor(second))).code, 28);
 }
 
 TEST_F(ControllerSim, AcceptedKindsFollowTheTypeUnlessListed) {
@@ -283,7 +301,7 @@ TEST_F(ControllerSim, AcceptedKindsFollowTheTypeUnlessListed) {
     StartController();
     Socket s = Connect();
     std::string challenge = Challenge(s);
-    EXPECT_EQ(Ask(s, 2, 27, LoginPayload(c.kind, LoginProof("", challenge))).code, c.answer)
+    EXPECT_EQ(Ask(s, LoginRequest(2, c.kind, ProofFor(challenge))).code, c.answer)
         << "type " << int(c.type) << " kind " << c.kind;
   }
 }
@@ -293,25 +311,25 @@ TEST_F(ControllerSim, ProofKeyIsTheConfiguredPassPhrase) {
   StartController();
   Socket s = Connect();
   std::string challenge = Challenge(s);
-  EXPECT_EQ(Ask(s, 2, 27, LoginPayload(19, LoginProof("", challenge))).code, 29);
-  EXPECT_EQ(Ask(s, 2, 27, LoginPayload(19, LoginProof("gatekeeper", challenge))).code, 28);
+  EXPECT_EQ(Ask(s, LoginRequest(2, 19, ProofFor(challenge))).code, 29);
+  EXPECT_EQ(Ask(s, LoginRequest(2, 19, ProofFor(challenge, "gatekeeper"))).code, 28);
 }
 
 TEST_F(ControllerSim, MalformedLoginsAreRefused) {
   StartController();
   Socket s = Connect();
-  Bytes proof = LoginProof("", Challenge(s));
-  Bytes proofBytes(proof.begin(), proof.end());
-  Bytes good = LoginPayload(19, proof);
-  const Bytes malformed[] = {
-      Payload().Int(814).Int(19).String("VRSTART").Int(16).Raw(proofBytes).Int(2).String("").String("").String("").String("").bytes,
-      Payload().Int(813).Int(19).String("VRSTOP").Int(16).Raw(proofBytes).Int(2).String("").String("").String("").String("").bytes,
-      Payload().Int(813).Int(19).String("VRSTART").Int(16).Raw(proofBytes).Int(2).String("").String("").String("").bytes,
-      Payload().Int(813).Int(19).String("VRSTART").Int(16).Raw(proofBytes).Int(2).String("").String("x").String("").String("").bytes,
-      Bytes(good.begin(), good.end() - 4),
+  Bytes proof = ProofFor(Challenge(s));
+  const ::sim::WireWriter good = LoginRequest(2, 19, proof);
+  const Bytes goodPayload = testing_support::PayloadOf(good);
+  const ::sim::WireWriter malformed[] = {
+      Message(2, 27, 814, 19, "VRSTART", 16, proof, 2, "", "", "", ""),
+      Message(2, 27, 813, 19, "VRSTOP", 16, proof, 2, "", "", "", ""),
+      Message(2, 27, 813, 19, "VRSTART", 16, proof, 2, "", "", ""),
+      Message(2, 27, 813, 19, "VRSTART", 16, proof, 2, "", "x", "", ""),
+      Message(2, 27, Bytes(goodPayload.begin(), goodPayload.end() - 4)),  // the good payload cut short
   };
-  for (const Bytes& payload : malformed) EXPECT_EQ(Ask(s, 2, 27, payload).code, 29);
-  EXPECT_EQ(Ask(s, 2, 27, good).code, 28);
+  for (const ::sim::WireWriter& request : malformed) EXPECT_EQ(Ask(s, request).code, 29);
+  EXPECT_EQ(Ask(s, good).code, 28);
 }
 
 TEST_F(ControllerSim, SystemInformationCarriesNameTypeAndSubtype) {
@@ -321,7 +339,9 @@ TEST_F(ControllerSim, SystemInformationCarriesNameTypeAndSubtype) {
   Reply reply = Ask(s, 9, 8120);
   EXPECT_EQ(reply.id, 9);
   EXPECT_EQ(reply.code, 8121);
-  Bytes expected = Payload().String("LOBBY").Int(9).Int(0).Int(0).Int(0).Int(0).Int(3).bytes;
+  Bytes expected = {5, 0, 0, 0, 'L', 'O', 'B', 'B', 'Y', 0, 0, 0};
+  Bytes codes = Ints({9, 0, 0, 0, 0, 3});
+  expected.insert(expected.end(), codes.begin(), codes.end());
   EXPECT_EQ(reply.payload, expected);
 }
 
@@ -333,7 +353,7 @@ TEST_F(ControllerSim, UpgradeLinesAndTransferLeaveTheFilesOnThePartition) {
   Login(s);
   int16_t id = 10;
   for (int line = 0; line < 5; ++line) {
-    Reply reply = Ask(s, ++id, 8376, Payload().String(kUpgradeLines[line]).bytes);
+    Reply reply = Ask(s, ++id, 8376, kUpgradeLines[line]);
     EXPECT_EQ(reply.id, id);
     EXPECT_EQ(reply.code, 8377);
     EXPECT_TRUE(reply.payload.empty());
@@ -346,21 +366,21 @@ TEST_F(ControllerSim, UpgradeLinesAndTransferLeaveTheFilesOnThePartition) {
   for (uint8_t b : content) sum += b;
   const std::string remote = "BSP/UPGRADE\\rootfs.img";
 
-  Reply missing = Ask(s, 20, 14030, Payload().String(remote).bytes);
+  Reply missing = Ask(s, 20, 14030, remote);
   EXPECT_EQ(missing.code, 14031);
-  EXPECT_EQ(missing.payload, Payload().Int(-1).Int(0).bytes);
+  EXPECT_EQ(missing.payload, Ints({-1, 0}));
 
-  EXPECT_EQ(Ask(s, 21, 14032, Payload().String(remote).Int(250000).Int(250000).bytes).code, 14033);
+  EXPECT_EQ(Ask(s, 21, 14032, remote, 250000, 250000).code, 14033);
   for (size_t at = 0; at < content.size(); at += 100000) {
     size_t n = std::min<size_t>(100000, content.size() - at);
-    SendBytes(s, Frame(0, 14000, Payload().Int(int32_t(n)).Raw(Bytes(content.begin() + long(at), content.begin() + long(at + n))).bytes));
+    SendBytes(s, Message(0, 14000, int32_t(n), Bytes(content.begin() + long(at), content.begin() + long(at + n))).Bytes());
   }
-  Reply present = Ask(s, 22, 14030, Payload().String(remote).bytes);
-  EXPECT_EQ(present.payload, Payload().Int(250000).Int(int32_t(sum)).bytes);
+  Reply present = Ask(s, 22, 14030, remote);
+  EXPECT_EQ(present.payload, Ints({250000, int32_t(sum)}));
   EXPECT_EQ(ReadHostFile(Partition("UPGRADE/rootfs.img")), content);
   EXPECT_FALSE(fs::exists(root / "MIRU" / "BSP" / "UPGRADE"));
 
-  EXPECT_EQ(Ask(s, 23, 8376, Payload().String(kUpgradeLines[5]).bytes).code, 8377);
+  EXPECT_EQ(Ask(s, 23, 8376, kUpgradeLines[5]).code, 8377);
   EXPECT_EQ(fs::status(Partition("UPGRADE/rootfs.img")).permissions() & fs::perms::all, fs::perms(0755));
 }
 
@@ -368,14 +388,14 @@ TEST_F(ControllerSim, UnmountedMountPointIsAPlainFolder) {
   StartController();
   Socket s = Connect();
   Login(s);
-  EXPECT_EQ(Ask(s, 3, 8376, Payload().String("umount /MIRU/BSP").bytes).code, 8377);
+  EXPECT_EQ(Ask(s, 3, 8376, "umount /MIRU/BSP").code, 8377);
   EXPECT_FALSE(controller->Disk().BspMounted());
-  EXPECT_EQ(Ask(s, 4, 8376, Payload().String("mkdir /MIRU/BSP/UPGRADE").bytes).code, 8377);
+  EXPECT_EQ(Ask(s, 4, 8376, "mkdir /MIRU/BSP/UPGRADE").code, 8377);
   EXPECT_TRUE(fs::is_directory(root / "MIRU" / "BSP" / "UPGRADE"));
   EXPECT_FALSE(fs::exists(Partition("UPGRADE")));
   // Lines the model does not know are answered all the same, and change nothing.
-  EXPECT_EQ(Ask(s, 5, 8376, Payload().String("reboot -f").bytes).code, 8377);
-  EXPECT_EQ(Ask(s, 6, 8376, Payload().String("mount /dev/mmcblk0p4 /MIRU/BSP").bytes).code, 8377);
+  EXPECT_EQ(Ask(s, 5, 8376, "reboot -f").code, 8377);
+  EXPECT_EQ(Ask(s, 6, 8376, "mount /dev/mmcblk0p4 /MIRU/BSP").code, 8377);
   EXPECT_TRUE(controller->Disk().BspMounted());
 }
 
@@ -397,9 +417,9 @@ TEST_F(ControllerSim, CompareAnswersSizeAndUnsignedByteSumOfTheStoredFile) {
       {"BSP/UPGRADE\\missing.bin", -1, 0},   {"BSP/UPGRADE", -1, 0},
   };
   for (const Case& c : cases) {
-    Reply reply = Ask(s, 3, 14030, Payload().String(c.remote).bytes);
+    Reply reply = Ask(s, 3, 14030, c.remote);
     EXPECT_EQ(reply.code, 14031) << c.remote;
-    EXPECT_EQ(reply.payload, Payload().Int(c.size).Int(c.sum).bytes) << c.remote;
+    EXPECT_EQ(reply.payload, Ints({c.size, c.sum})) << c.remote;
   }
 }
 
@@ -408,12 +428,12 @@ TEST_F(ControllerSim, NamesOutsideTheSandboxAndBadAnnouncementsAreRefused) {
   Socket s = Connect();
   Login(s);
   for (const std::string remote : {"..\\..\\escape.txt", "BSP/../../escape.txt", "C:\\escape.txt", "BSP/UPGRADE\\"}) {
-    EXPECT_EQ(Ask(s, 3, 14030, Payload().String(remote).bytes).code, 29) << remote;
-    EXPECT_EQ(Ask(s, 4, 14032, Payload().String(remote).Int(4).Int(4).bytes).code, 29) << remote;
+    EXPECT_EQ(Ask(s, 3, 14030, remote).code, 29) << remote;
+    EXPECT_EQ(Ask(s, 4, 14032, remote, 4, 4).code, 29) << remote;
   }
-  EXPECT_EQ(Ask(s, 5, 14032, Payload().String("BSP\\x.bin").Int(4).Int(5).bytes).code, 29);
-  EXPECT_EQ(Ask(s, 6, 14032, Payload().String("BSP\\x.bin").Int(-1).Int(-1).bytes).code, 29);
-  EXPECT_EQ(Ask(s, 7, 14032, Payload().String("NOFOLDER\\x.bin").Int(4).Int(4).bytes).code, 29);
+  EXPECT_EQ(Ask(s, 5, 14032, "BSP\\x.bin", 4, 5).code, 29);
+  EXPECT_EQ(Ask(s, 6, 14032, "BSP\\x.bin", -1, -1).code, 29);
+  EXPECT_EQ(Ask(s, 7, 14032, "NOFOLDER\\x.bin", 4, 4).code, 29);
   EXPECT_FALSE(fs::exists(root.parent_path() / "escape.txt"));
   EXPECT_FALSE(fs::exists(root / "escape.txt"));
 }
@@ -423,8 +443,8 @@ TEST_F(ControllerSim, EmptyAnnouncedFileIsStoredWithoutChunks) {
   StartController();
   Socket s = Connect();
   Login(s);
-  EXPECT_EQ(Ask(s, 3, 14032, Payload().String("BSP/UPGRADE\\old.bin").Int(0).Int(0).bytes).code, 14033);
-  EXPECT_EQ(Ask(s, 4, 14030, Payload().String("BSP/UPGRADE\\old.bin").bytes).payload, Payload().Int(0).Int(0).bytes);
+  EXPECT_EQ(Ask(s, 3, 14032, "BSP/UPGRADE\\old.bin", 0, 0).code, 14033);
+  EXPECT_EQ(Ask(s, 4, 14030, "BSP/UPGRADE\\old.bin").payload, Ints({0, 0}));
 }
 
 // --- the upgrade script -------------------------------------------------------------------------
@@ -436,7 +456,7 @@ TEST_F(ControllerSim, UpgradeScriptTakesTheControllerOffTheAirForItsRebootTime) 
   Socket s = Connect();
   Login(s);
 
-  Reply reply = Ask(s, 3, 8376, Payload().String(kUpgradeLines[6]).bytes);
+  Reply reply = Ask(s, 3, 8376, kUpgradeLines[6]);
   EXPECT_EQ(reply.code, 8377);
   EXPECT_TRUE(ClosedByController(s));
   uint64_t offAt = world.NowMs();
@@ -460,7 +480,7 @@ TEST_F(ControllerSim, MissingUpgradeScriptLeavesTheControllerUp) {
   StartController();
   Socket s = Connect();
   Login(s);
-  EXPECT_EQ(Ask(s, 3, 8376, Payload().String(kUpgradeLines[6]).bytes).code, 8377);
+  EXPECT_EQ(Ask(s, 3, 8376, kUpgradeLines[6]).code, 8377);
   world.RunFor(1000);
   EXPECT_EQ(Ask(s, 4, 8120).code, 8121);
   EXPECT_EQ(ProbeOnce(ProbeSocket()).size(), 180u);
@@ -473,7 +493,7 @@ TEST_F(ControllerSim, NeverReturnFaultKeepsTheControllerSilentAfterTheUpgrade) {
   StartController();
   Socket s = Connect();
   Login(s);
-  EXPECT_EQ(Ask(s, 3, 8376, Payload().String(kUpgradeLines[6]).bytes).code, 8377);
+  EXPECT_EQ(Ask(s, 3, 8376, kUpgradeLines[6]).code, 8377);
   Socket probe = ProbeSocket();
   for (int i = 0; i < 60; ++i) ASSERT_TRUE(ProbeOnce(probe, 1000).empty()) << "after " << i << " s";
 }
@@ -488,7 +508,7 @@ TEST_F(ControllerSim, MessageToAllSinksArrivesEveryFiveSeconds) {
   for (int32_t n = 1; n <= 3; ++n) {
     Bytes wire;
     ASSERT_TRUE(ReadExactly(s, 12, &wire, 6000));
-    EXPECT_EQ(wire, Frame(0x7FFF, 100, Payload().Int(n).bytes));
+    EXPECT_EQ(wire, (Bytes{0xFF, 0x7F, 100, 0, 4, 0, 0, 0, uint8_t(n), 0, 0, 0}));
     EXPECT_EQ(world.NowMs() - connectedAt, uint64_t(5000 * n));
   }
 }
@@ -499,11 +519,11 @@ TEST_F(ControllerSim, RequestsCutAnywhereOrSentTogetherAreAllAnswered) {
   StartController();
   Socket s = Connect();
   Login(s);
-  Bytes two = Frame(31, 8120);
-  Bytes more = Frame(32, 14030, Payload().String("BSP\\none").bytes);
+  Bytes two = Message(31, 8120).Bytes();
+  Bytes more = Message(32, 14030, "BSP\\none").Bytes();
   two.insert(two.end(), more.begin(), more.end());
   SendBytes(s, two);
-  for (uint8_t b : Frame(33, 8120)) SendBytes(s, Bytes{b});
+  for (uint8_t b : Message(33, 8120).Bytes()) SendBytes(s, Bytes{b});
   for (int16_t id : {31, 32, 33}) {
     Reply reply;
     ASSERT_TRUE(NextMessage(s, &reply));
@@ -515,12 +535,12 @@ TEST_F(ControllerSim, ConnectionsWithoutPrimerOrWithABrokenLengthAreClosed) {
   StartController();
   Socket noPrimer = Track(OpenTcp());
   ASSERT_EQ(platform::Connect(noPrimer, Endpoint{kControllerAddress, kServicePort}), 0);
-  SendBytes(noPrimer, Frame(1, 14));
+  SendBytes(noPrimer, Message(1, 14).Bytes());
   EXPECT_TRUE(ClosedByController(noPrimer));
 
   for (int32_t length : {-1, 999993}) {
     Socket s = Connect();
-    Bytes header = Frame(1, 14);
+    Bytes header = Message(1, 14).Bytes();
     for (int i = 0; i < 4; ++i) header[4 + i] = uint8_t(uint32_t(length) >> (8 * i));
     SendBytes(s, header);
     EXPECT_TRUE(ClosedByController(s)) << length;
@@ -535,7 +555,7 @@ TEST_F(ControllerSim, IgnoredCodeIsNeverAnswered) {
   StartController();
   Socket s = Connect();
   Login(s);
-  SendBytes(s, Frame(5, 8120));
+  SendBytes(s, Message(5, 8120).Bytes());
   Reply reply;
   EXPECT_FALSE(NextMessage(s, &reply, 60000));
   EXPECT_EQ(Ask(s, 6, 14).code, 15);
@@ -547,9 +567,9 @@ TEST_F(ControllerSim, DropAfterChunkBytesClosesTheConnectionMidTransfer) {
   Socket s = Connect();
   Login(s);
   Bytes content(250000, 0x5A);
-  EXPECT_EQ(Ask(s, 3, 14032, Payload().String("BSP\\big.bin").Int(250000).Int(250000).bytes).code, 14033);
+  EXPECT_EQ(Ask(s, 3, 14032, "BSP\\big.bin", 250000, 250000).code, 14033);
   for (size_t at = 0; at < 200000; at += 100000) {
-    SendBytes(s, Frame(0, 14000, Payload().Int(100000).Raw(Bytes(content.begin(), content.begin() + 100000)).bytes));
+    SendBytes(s, Message(0, 14000, 100000, Bytes(content.begin(), content.begin() + 100000)).Bytes());
   }
   EXPECT_TRUE(ClosedByController(s));
   EXPECT_EQ(fs::file_size(Partition("big.bin")), 150000u);
@@ -562,11 +582,11 @@ TEST_F(ControllerSim, BrokenLengthFaultReplacesTheAnswerWithABrokenHeader) {
     StartController();
     Socket s = Connect();
     Login(s);
-    SendBytes(s, Frame(5, 8120));
+    SendBytes(s, Message(5, 8120).Bytes());
     Bytes header;
     ASSERT_TRUE(ReadExactly(s, 8, &header, 1000));
-    Bytes expected = Frame(5, 8121);
-    for (int i = 0; i < 4; ++i) expected[4 + i] = uint8_t(uint32_t(length) >> (8 * i));
+    Bytes expected = {5, 0, 0xB9, 0x1F};  // id 5, code 8121
+    for (int i = 0; i < 4; ++i) expected.push_back(uint8_t(uint32_t(length) >> (8 * i)));
     EXPECT_EQ(header, expected);
   }
 }
@@ -585,7 +605,7 @@ TEST_F(ControllerSim, StallFaultStopsReadingAfterItsBytes) {
   StartController();
   Socket s = Connect();
   EXPECT_EQ(Ask(s, 1, 14).code, 15);
-  SendBytes(s, Frame(2, 14));
+  SendBytes(s, Message(2, 14).Bytes());
   Reply reply;
   EXPECT_FALSE(NextMessage(s, &reply, 30000));
 }

@@ -14,6 +14,7 @@
 #include "platform/sim/world.h"
 #include "platform/socket.h"
 #include "tests/support/fake_controllers.h"
+#include "tests/support/test_world.h"
 
 namespace {
 
@@ -57,7 +58,7 @@ class Discovery : public ::testing::Test {
     return static_cast<const DeviceRecord*>(dialog->DeviceList().GetItemData(index));
   }
 
-  platform::sim::World world;
+  testing_support::TestWorld world;
   platform::sim::HostId pc = 0;
   testing_support::FakeControllers controllers{world};
   std::unique_ptr<CPKGLIFTDlg> dialog;

@@ -5,6 +5,7 @@
 #include "platform/clock.h"
 #include "platform/sim/world.h"
 #include "platform/socket.h"
+#include "tests/support/test_world.h"
 #include "ui/dialog.h"
 #include "ui/headless/headless_backend.h"
 
@@ -52,7 +53,7 @@ class ProbingDialog : public ui::Dialog {
 };
 
 TEST(VirtualTime, ADialogProbesForTenVirtualMinutesAndHearsEveryAnswer) {
-  sim::World world(0xFFFFFFFFu - 30000);  // the tick count wraps half a minute in
+  testing_support::TestWorld world(0xFFFFFFFFu - 30000);  // the tick count wraps half a minute in
   world.AddHost("pc", kPc);
   sim::HostId peer = world.AddHost("peer", kPeer);
   Socket listener;
@@ -73,9 +74,14 @@ TEST(VirtualTime, ADialogProbesForTenVirtualMinutesAndHearsEveryAnswer) {
     uint64_t endMs;
     StopAfter(sim::World& w, uint64_t end) : world(w), endMs(end) {}
     void OnPoll(ui::headless::HeadlessBackend& ui) override {
-      if (world.NowMs() >= endMs) ui.ClickButton(ui::IDCANCEL);
+      if (!clicked && world.NowMs() >= endMs) clicked = ui.ClickButton(ui::IDCANCEL);
     }
     int OnMessageBox(const std::string&, uint32_t) override { return ui::IDOK; }
+    uint32_t MsUntilNextAction() override {
+      if (clicked) return ui::kWaitForever;
+      return world.NowMs() >= endMs ? 0 : uint32_t(endMs - world.NowMs());
+    }
+    int clicked = 0;
   } driver(world, 10 * 60 * 1000 + 500);
   ui::headless::HeadlessBackend backend(&driver);
   ui::ScopedBackend installed(backend);

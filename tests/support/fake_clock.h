@@ -17,9 +17,13 @@ class FakeClock : public platform::ClockService {
   }
   ~FakeClock() override { platform::Install(previous); }
   uint32_t GetTickCount() override { return now; }
-  void Sleep(uint32_t ms) override { now += ms; }
+  void Sleep(uint32_t ms) override {
+    now += ms;
+    ++sleeps;
+  }
 
   uint32_t now = 1000;
+  int sleeps = 0;  // how often someone waited: what an idle loop costs
 
  private:
   platform::Services previous;

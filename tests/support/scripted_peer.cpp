@@ -1,6 +1,9 @@
 #include "tests/support/scripted_peer.h"
 
+#include <algorithm>
 #include <cstring>
+
+#include "sim/login_proof.h"
 
 namespace testing_support {
 namespace {
@@ -33,7 +36,7 @@ void ScriptedPeer::OnAccept() {
   if (connection != platform::kInvalidSocket) platform::Close(connection);
   connection = s;
   in.clear();
-  primerSeen = primerOk = false;
+  primerSeen = primerOk = framingBroken = false;
   world.Watch(connection, [this] { OnReadable(); });
 }
 
@@ -54,37 +57,38 @@ void ScriptedPeer::OnReadable() {
     primerOk = std::memcmp(in.data(), kPrimer, kPrimerBytes) == 0;
     in.erase(in.begin(), in.begin() + kPrimerBytes);
   }
-  while (in.size() >= 8) {
-    Reader header{in};
-    header.at = 4;
-    uint32_t length = uint32_t(header.Int());
-    if (in.size() < 8 + size_t(length)) return;
-    Frame_ frame;
-    frame.id = int16_t(in[0] | in[1] << 8);
-    frame.code = int16_t(in[2] | in[3] << 8);
-    frame.payload.assign(in.begin() + 8, in.begin() + 8 + long(length));
-    in.erase(in.begin(), in.begin() + 8 + long(length));
+  while (!framingBroken) {
+    sim::Frame frame;
+    sim::FrameResult result = sim::TakeFrame(&in, &frame);
+    if (result == sim::FrameResult::NeedMore) return;
+    if (result == sim::FrameResult::Broken) {
+      framingBroken = true;
+      break;
+    }
     requests.push_back(frame);
     if (onRequest) onRequest(frame);
   }
+  // Past a broken length nothing can be framed again: what follows is dropped.
+  in.clear();
 }
 
 void ScriptedPeer::AnswerLogin(std::vector<int32_t> acceptedKinds, std::string challenge) {
-  onRequest = [this, acceptedKinds, challenge](const Frame_& request) {
+  onRequest = [this, acceptedKinds, challenge](const sim::Frame& request) {
     if (request.code == 14) {
-      Answer(request, Payload().String(challenge).bytes);
+      Answer(request, challenge);
     } else if (request.code == 27) {
-      Reader r{request.payload};
-      int32_t magic = r.Int();
-      int32_t kind = r.Int();
-      std::string tag = r.String();
-      int32_t proofLength = r.Int();
-      std::vector<uint8_t> proof = r.Raw(16);
-      bool kindOk = false;
-      for (int32_t k : acceptedKinds) kindOk = kindOk || k == kind;
-      bool ok = r.ok && magic == 813 && tag == "VRSTART" && proofLength == 16 &&
-                proof == LoginProof("", challenge) && kindOk;
-      Send(request.id, ok ? 28 : 29);
+      sim::WireReader reader(request.payload);
+      int32_t magic = 0, kind = 0, proofLength = 0;
+      std::string tag;
+      std::vector<uint8_t> proof;
+      bool read = reader.Int(&magic) && reader.Int(&kind) && reader.String(&tag) && reader.Int(&proofLength) &&
+                  reader.Raw(16, &proof);
+      sim::Proof expected{};
+      bool proofOk = read && sim::ExpectedProof(challenge, "", &expected) &&
+                     std::equal(proof.begin(), proof.end(), expected.begin(), expected.end());
+      bool kindOk = std::find(acceptedKinds.begin(), acceptedKinds.end(), kind) != acceptedKinds.end();
+      bool ok = proofOk && magic == 813 && tag == "VRSTART" && proofLength == 16 && kindOk;
+      Send(Message(request.id, ok ? 28 : 29));
     }
   };
 }
@@ -92,10 +96,6 @@ void ScriptedPeer::AnswerLogin(std::vector<int32_t> acceptedKinds, std::string c
 void ScriptedPeer::SendRaw(std::vector<uint8_t> bytes) {
   out.insert(out.end(), bytes.begin(), bytes.end());
   Flush();
-}
-
-void ScriptedPeer::Send(int16_t id, int16_t code, const std::vector<uint8_t>& payload) {
-  SendRaw(Frame(id, code, payload));
 }
 
 void ScriptedPeer::CloseConnection() {
@@ -130,9 +130,9 @@ void ScriptedPeer::Flush() {
   });
 }
 
-std::vector<Frame_> ScriptedPeer::RequestsWith(int16_t code) const {
-  std::vector<Frame_> out;
-  for (const Frame_& f : requests) {
+std::vector<sim::Frame> ScriptedPeer::RequestsWith(int16_t code) const {
+  std::vector<sim::Frame> out;
+  for (const sim::Frame& f : requests) {
     if (f.code == code) out.push_back(f);
   }
   return out;

@@ -8,6 +8,7 @@
 #include "platform/sim/world.h"
 #include "platform/socket.h"
 #include "tests/support/fake_controllers.h"
+#include "tests/support/test_world.h"
 
 namespace {
 
@@ -27,7 +28,7 @@ DiscoveryAnswer Pd10() {
 }
 
 TEST(DeviceRecord, TakesEveryFieldFromTheAnswer) {
-  platform::sim::World world(5000);
+  testing_support::TestWorld world(5000);
   world.AddHost("pc", MakeAddress(192, 168, 1, 10));
   DiscoveryAnswer fields = Pd10();
   fields.extra = "";
@@ -62,7 +63,7 @@ TEST(DeviceRecord, TextsThatAreNeverTerminatedStopAtTheEndOfTheAnswer) {
 }
 
 TEST(DeviceRecord, ACopyKeepsEverythingButIsHeardAtTheTimeOfTheCopy) {
-  platform::sim::World world(100);
+  testing_support::TestWorld world(100);
   world.AddHost("pc", MakeAddress(192, 168, 1, 10));
   DiscoveryAnswer fields = Pd10();
   fields.extra = "rev-b";

@@ -8,6 +8,7 @@
 #include "platform/adapters.h"
 #include "platform/sim/world.h"
 #include "platform/socket.h"
+#include "tests/support/test_world.h"
 
 namespace {
 
@@ -30,7 +31,7 @@ class LocalAddress : public ::testing::Test {
     return chosen;
   }
 
-  platform::sim::World world;
+  testing_support::TestWorld world;
   platform::sim::HostId pc = world.AddHost("pc", MakeAddress(192, 168, 1, 10));
 };
 

@@ -6,12 +6,13 @@
 
 #include "platform/sim/world.h"
 #include "platform/socket.h"
+#include "tests/support/test_world.h"
 
 namespace {
 
 using platform::Endpoint;
 using platform::MakeAddress;
-using platform::sim::World;
+using testing_support::TestWorld;
 
 constexpr uint32_t kPc = MakeAddress(192, 168, 1, 10);
 constexpr uint32_t kController = MakeAddress(192, 168, 1, 20);
@@ -48,7 +49,7 @@ class PingSocket : public ::testing::Test {
     world.RunFor(1);
   }
 
-  World world;
+  TestWorld world;
   platform::sim::HostId controller = 0;
   platform::Socket peer = platform::kInvalidSocket;
 };

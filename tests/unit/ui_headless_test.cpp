@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/services.h"
+#include "platform/socket.h"
 #include "tests/support/fake_clock.h"
+#include "tests/support/test_world.h"
 #include "ui/dialog.h"
 #include "ui/headless/headless_backend.h"
 
@@ -241,6 +244,7 @@ TEST_F(Headless, RepaintsAreCountedWhileTheWindowExists) {
 }
 
 TEST_F(Headless, AnIdleModalLoopLetsTimeMoveInSmallSlices) {
+  // The script does not say when it acts: the default is a look every slice.
   RecordingDialog dialog(ProgressLayout());
   std::vector<uint32_t> seen;
   driver.actions = std::vector<std::function<void(HeadlessBackend&)>>(
@@ -250,6 +254,108 @@ TEST_F(Headless, AnIdleModalLoopLetsTimeMoveInSmallSlices) {
   for (size_t i = 1; i < seen.size(); ++i) {
     EXPECT_GT(seen[i], seen[i - 1]);
     EXPECT_LE(seen[i] - seen[i - 1], HeadlessBackend::kIdleSliceMs);
+  }
+}
+
+// A dialog with one timer, which notes each time it fires; it ends on Cancel, or on its timer when
+// `endOnTimer`.
+class TimerDialog : public RecordingDialog {
+ public:
+  TimerDialog(uint32_t periodMs, const FakeClock& clock)
+      : RecordingDialog(ProgressLayout()), periodMs(periodMs), clock(clock) {
+    endOnCommand = true;
+  }
+  int OnInitDialog() override {
+    SetTimer(1, periodMs);
+    return RecordingDialog::OnInitDialog();
+  }
+  void OnTimer(int) override {
+    fired.push_back(clock.now);
+    if (endOnTimer) EndDialog(0);
+  }
+
+  bool endOnTimer = false;
+  std::vector<uint32_t> fired;
+
+ private:
+  uint32_t periodMs;
+  const FakeClock& clock;
+};
+
+// Clicks Cancel at one tick of the clock, and says how long until then.
+class AlarmDriver : public ui::headless::Driver {
+ public:
+  AlarmDriver(const FakeClock& clock, uint32_t atTick) : clock(clock), atTick(atTick) {}
+  void OnPoll(HeadlessBackend& ui) override {
+    if (!clicked && clock.now >= atTick) clicked = ui.ClickButton(ui::IDCANCEL);
+  }
+  int OnMessageBox(const std::string&, uint32_t) override { return ui::IDOK; }
+  uint32_t MsUntilNextAction() override {
+    if (clicked) return ui::kWaitForever;
+    return clock.now >= atTick ? 0 : atTick - clock.now;
+  }
+
+ private:
+  const FakeClock& clock;
+  uint32_t atTick;
+  int clicked = 0;
+};
+
+TEST_F(Headless, AnIdleModalLoopSleepsUntilTheSoonerOfTheNextTimerAndTheDriversMoment) {
+  constexpr uint32_t kMinuteMs = 60 * 1000;
+  struct Case {
+    const char* name;
+    uint32_t timerMs;
+    std::optional<uint32_t> clickAtMs;  // none: no driver, the first timer ends the dialog
+    uint32_t endsAtMs;
+    int sleeps;  // in slices of kIdleSliceMs, ten minutes would be 60,000
+    size_t fired;
+  };
+  const Case cases[] = {
+      {"a driver acting when the timer is due", 10 * kMinuteMs, 10 * kMinuteMs, 10 * kMinuteMs, 1, 0},
+      {"a driver acting before the timer", 10 * kMinuteMs, 3 * kMinuteMs, 3 * kMinuteMs, 1, 0},
+      {"a timer due each minute before the driver acts", kMinuteMs, 10 * kMinuteMs, 10 * kMinuteMs, 10, 9},
+      {"no driver, a timer that ends the dialog", 10 * kMinuteMs, std::nullopt, 10 * kMinuteMs, 1, 1},
+  };
+  for (const Case& c : cases) {
+    const uint32_t start = clock.now;
+    AlarmDriver alarm(clock, start + c.clickAtMs.value_or(0));
+    backend.SetDriver(c.clickAtMs ? &alarm : nullptr);
+    TimerDialog dialog(c.timerMs, clock);
+    dialog.endOnTimer = !c.clickAtMs;
+    clock.sleeps = 0;
+
+    dialog.DoModal();
+
+    EXPECT_EQ(clock.now - start, c.endsAtMs) << c.name;
+    EXPECT_EQ(clock.sleeps, c.sleeps) << c.name;
+    EXPECT_EQ(dialog.fired.size(), c.fired) << c.name;
+    EXPECT_EQ(dialog.commands, c.clickAtMs ? std::vector<int>{ui::IDCANCEL} : std::vector<int>{}) << c.name;
+    backend.SetDriver(&driver);
+  }
+}
+
+// Says it waits for something else; nothing else comes in a headless run but the LAN's events.
+class PatientDriver : public ui::headless::Driver {
+ public:
+  void OnPoll(HeadlessBackend&) override {}
+  int OnMessageBox(const std::string&, uint32_t) override { return ui::IDOK; }
+  uint32_t MsUntilNextAction() override { return ui::kWaitForever; }
+};
+
+TEST(HeadlessWait, ALoopWithNoTimerAndNoMomentToWaitForStillLooksEverySliceForWhatTheLanDid) {
+  for (bool withDriver : {false, true}) {
+    testing_support::TestWorld world;
+    world.AddHost("pc", platform::MakeAddress(10, 0, 0, 2));
+    PatientDriver patient;
+    HeadlessBackend backend(withDriver ? &patient : nullptr);
+    ui::ScopedBackend installed(backend);
+    RecordingDialog dialog(ProgressLayout());
+    world.Schedule(5000, [&] { dialog.EndDialog(7); });
+
+    EXPECT_EQ(dialog.DoModal(), 7) << withDriver;
+    EXPECT_GE(world.NowMs(), 5000u) << withDriver;
+    EXPECT_LE(world.NowMs(), 5000u + HeadlessBackend::kIdleSliceMs) << withDriver;
   }
 }
 

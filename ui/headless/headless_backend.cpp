@@ -12,6 +12,8 @@ int DefaultAnswer(uint32_t style) { return (style & MB_TYPEMASK) == MB_YESNO ? I
 
 }  // namespace
 
+uint32_t Driver::MsUntilNextAction() { return HeadlessBackend::kIdleSliceMs; }
+
 int HeadlessBackend::DialogCreated(Dialog& dialog) {
   dialogs.push_back(&dialog);
   repaints[&dialog] = 0;
@@ -37,7 +39,13 @@ void HeadlessBackend::PollInput() {
   if (driver) driver->OnPoll(*this);
 }
 
-void HeadlessBackend::WaitForInput(uint32_t maxMs) { platform::Sleep(std::min(maxMs, kIdleSliceMs)); }
+void HeadlessBackend::WaitForInput(uint32_t maxMs) {
+  uint32_t waitMs = driver ? std::min(maxMs, driver->MsUntilNextAction()) : maxMs;
+  // Nothing due and nobody who says when: a real Sleep would never return, and a simulated one would
+  // run weeks of the LAN's events before the loop looked again, though one of the first may have
+  // ended the dialog or posted it a message. Look again after a slice instead.
+  platform::Sleep(waitMs == kWaitForever ? kIdleSliceMs : waitMs);
+}
 
 int HeadlessBackend::ClickButton(int id) {
   Dialog* dialog = ActiveDialog();

@@ -22,6 +22,10 @@ class Driver {
   virtual void OnPoll(HeadlessBackend& ui) = 0;
   // A message box is shown: return the button chosen (IDOK, IDYES, IDNO).
   virtual int OnMessageBox(const std::string& text, uint32_t style) = 0;
+  // Milliseconds until this driver next wants to look (0: at once; kWaitForever: only when
+  // something else happens). An idle modal loop waits the sooner of this and the next timer.
+  // Default: kIdleSliceMs, a look every few milliseconds.
+  virtual uint32_t MsUntilNextAction();
 };
 
 struct ShownMessageBox {
@@ -32,8 +36,9 @@ struct ShownMessageBox {
 
 class HeadlessBackend : public Backend {
  public:
-  // The longest idle wait: a modal loop with nothing due still lets (simulated) time move and the
-  // driver look again this often.
+  // How often a driver that does not say when it acts is given a look; also the longest idle wait
+  // when neither a timer nor the driver names a moment, so that such a loop still lets (simulated)
+  // time move in small steps instead of sleeping for good.
   static constexpr uint32_t kIdleSliceMs = 10;
 
   // `driver` is borrowed and may be null: then nobody acts, MB_YESNO boxes answer IDNO and every
@@ -48,6 +53,8 @@ class HeadlessBackend : public Backend {
   void Repaint(Dialog& dialog) override;
   int ShowMessageBox(const std::string& text, uint32_t style) override;
   void PollInput() override;
+  // Waits the sooner of maxMs and the driver's next action (without a driver: maxMs); when that is
+  // kWaitForever, kIdleSliceMs.
   void WaitForInput(uint32_t maxMs) override;
 
   // The dialogs with a window, the first opened first; the last one is the active dialog, the only
