@@ -53,6 +53,8 @@ int Listen(Socket s, int backlog) { return Network().Listen(s, backlog); }
 Socket Accept(Socket s, Endpoint* from) { return Network().Accept(s, from); }
 int WaitReadable(Socket s, uint32_t ms) { return Network().WaitReadable(s, ms); }
 int WaitWritable(Socket s, uint32_t ms) { return Network().WaitWritable(s, ms); }
+int WaitReady(Socket s, int wanted, uint32_t ms) { return Network().WaitReady(s, wanted, ms); }
+int SetSendTimeout(Socket s, uint32_t ms) { return Network().SetSendTimeout(s, ms); }
 int WaitAny(WaitEntry* entries, int count, uint32_t ms) { return Network().WaitAny(entries, count, ms); }
 int ShutdownReceive(Socket s) { return Network().ShutdownReceive(s); }
 int ShutdownBoth(Socket s) { return Network().ShutdownBoth(s); }

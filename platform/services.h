@@ -38,6 +38,8 @@ class NetworkService {
   virtual Socket Accept(Socket s, Endpoint* from) = 0;
   virtual int WaitReadable(Socket s, uint32_t ms) = 0;
   virtual int WaitWritable(Socket s, uint32_t ms) = 0;
+  virtual int WaitReady(Socket s, int wanted, uint32_t ms) = 0;
+  virtual int SetSendTimeout(Socket s, uint32_t ms) = 0;
   virtual int WaitAny(WaitEntry* entries, int count, uint32_t ms) = 0;
   virtual int ShutdownReceive(Socket s) = 0;
   virtual int ShutdownBoth(Socket s) = 0;

@@ -41,6 +41,17 @@ Socket Accept(Socket s, Endpoint* from);
 // 1 when the socket becomes ready within ms, 0 when the time ran out, -1 for a bad socket.
 int WaitReadable(Socket s, uint32_t ms);
 int WaitWritable(Socket s, uint32_t ms);
+// Readiness bits of WaitReady.
+constexpr int kReadReady = 1;
+constexpr int kWriteReady = 2;
+// Waits until the socket is ready for any condition in `wanted` (kReadReady, kWriteReady or both)
+// or ms ran out. Returns the conditions of `wanted` that hold (0 on time-out), -1 for a bad socket.
+// Readable and writable mean what WaitReadable and WaitWritable mean.
+int WaitReady(Socket s, int wanted, uint32_t ms);
+// A blocking send on this socket that cannot hand over all its bytes within ms returns the count it
+// handed over, or -1 (time-out error, ETIMEDOUT) when it handed over none. 0 turns the limit off
+// (the default).
+int SetSendTimeout(Socket s, uint32_t ms);
 int ShutdownReceive(Socket s);
 int ShutdownBoth(Socket s);
 int Close(Socket s);

@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -145,7 +146,11 @@ class PosixNetwork : public NetworkService {
   }
 
   int Send(Socket s, const void* data, int size) override {
-    return Count(send(s, data, size_t(size), MSG_NOSIGNAL));
+    ssize_t n = send(s, data, size_t(size), MSG_NOSIGNAL);
+    // Our sockets block, so EAGAIN here is the send time-out running out; Winsock calls that a
+    // time-out, and so do we.
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) errno = ETIMEDOUT;
+    return Count(n);
   }
 
   int Recv(Socket s, void* buffer, int size) override { return Count(recv(s, buffer, size_t(size), 0)); }
@@ -170,6 +175,23 @@ class PosixNetwork : public NetworkService {
 
   int WaitReadable(Socket s, uint32_t ms) override { return Wait(s, POLLIN, ms); }
   int WaitWritable(Socket s, uint32_t ms) override { return Wait(s, POLLOUT, ms); }
+
+  int WaitReady(Socket s, int wanted, uint32_t ms) override {
+    short events = short(((wanted & kReadReady) ? POLLIN : 0) | ((wanted & kWriteReady) ? POLLOUT : 0));
+    short revents = 0;
+    int r = Poll(s, events, ms, &revents);
+    if (r <= 0) return r;
+    // A hang-up or an error makes both a read and a write return at once, as the single waits count it.
+    if (revents & (POLLHUP | POLLERR)) return wanted & (kReadReady | kWriteReady);
+    return ((revents & POLLIN) ? wanted & kReadReady : 0) | ((revents & POLLOUT) ? wanted & kWriteReady : 0);
+  }
+
+  int SetSendTimeout(Socket s, uint32_t ms) override {
+    timeval limit{};
+    limit.tv_sec = time_t(ms / 1000);
+    limit.tv_usec = suseconds_t(ms % 1000 * 1000);
+    return Result(setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit));
+  }
 
   int WaitAny(WaitEntry* entries, int count, uint32_t ms) override {
     std::vector<pollfd> fds(static_cast<size_t>(count));
@@ -241,7 +263,14 @@ class PosixNetwork : public NetworkService {
     return n < 0 ? -1 : int(n);
   }
 
+  // Any event on the socket (a hang-up or an error included) counts as ready.
   int Wait(Socket s, short events, uint32_t ms) {
+    short revents = 0;
+    return Poll(s, events, ms, &revents);
+  }
+
+  // 1 and the events that came in *revents, 0 on time-out, -1 for a bad socket or a failed poll.
+  int Poll(Socket s, short events, uint32_t ms, short* revents) {
     if (s == kInvalidSocket) return -1;
     pollfd p{s, events, 0};
     int r;
@@ -250,6 +279,7 @@ class PosixNetwork : public NetworkService {
     } while (r < 0 && errno == EINTR);
     if (r < 0) return Result(-1);
     if (r > 0 && (p.revents & POLLNVAL)) return -1;
+    *revents = p.revents;
     return r > 0 ? 1 : 0;
   }
 

@@ -94,8 +94,17 @@ class World : public ClockService, public NetworkService {
   void SetConnectDelay(HostId host, uint32_t delayMs);
   // Reads stop at seeded points (the default) or take all that has arrived, up to the size asked.
   void SetReadCutting(bool on) { readCutting = on; }
+  // Off: WaitReady wakes for reading only, as a platform would whose waits know no writability; a
+  // sender waiting for room then sits out its whole wait. For measuring what that pacing costs.
+  void SetWriteWakeups(bool on) { writeWakeups = on; }
   // Bytes sent to a host are delivered this much later.
   void SetLatency(HostId host, uint32_t delayMs);
+  // The speed of the host's link to the LAN, the same in each direction; 0 (the default) is no
+  // limit. Bytes leaving the host (stream bytes and datagrams) cross its outgoing link one after
+  // another at this rate, and bytes arriving cross its incoming link likewise; the latency of the
+  // receiving host comes on top. Stream bytes still on a link count against the sender's window, so
+  // a sender is paced by the slower link. Traffic within one host (loopback) crosses no link.
+  void SetLinkRate(HostId host, uint32_t bytesPerMs);
 
   // --- files ---------------------------------------------------------------------------------
   // Drive paths ("C:\...") below driveRoot; relative paths and the current directory below
@@ -122,6 +131,8 @@ class World : public ClockService, public NetworkService {
   Socket Accept(Socket s, Endpoint* from) override;
   int WaitReadable(Socket s, uint32_t ms) override;
   int WaitWritable(Socket s, uint32_t ms) override;
+  int WaitReady(Socket s, int wanted, uint32_t ms) override;
+  int SetSendTimeout(Socket s, uint32_t ms) override;
   int WaitAny(WaitEntry* entries, int count, uint32_t ms) override;
   int ShutdownReceive(Socket s) override;
   int ShutdownBoth(Socket s) override;
@@ -136,6 +147,17 @@ class World : public ClockService, public NetworkService {
   struct Datagram {
     std::vector<uint8_t> bytes;
     Endpoint from;
+  };
+  // How one piece of bytes crosses the links between two hosts (Leave, Arrive).
+  struct Crossing {
+    size_t size = 0;
+    double outStartMs = 0;  // the first byte leaves the sender
+    uint32_t outRate = 0;   // bytes per ms, 0: no limit
+    double inStartMs = 0;   // the receiver's link takes the first byte, never before it left
+    uint32_t inRate = 0;
+    // Bytes through both links by atMs.
+    size_t DoneBy(double atMs) const;
+    double EndMs() const;
   };
   struct Event {
     uint64_t atMs;
@@ -161,6 +183,12 @@ class World : public ClockService, public NetworkService {
   bool WaitUntil(const std::function<bool()>& ready, uint64_t deadlineMs);
   void Notify(SocketState& s);
   void DeliverDatagram(SocketState& to, Datagram d);
+  // Puts `size` bytes on the sending host's outgoing link now, behind what it still carries.
+  Crossing Leave(HostId from, size_t size);
+  // Takes them through the receiving host's incoming link, behind what that one still carries.
+  void Arrive(HostId to, Crossing* crossing);
+  // Leave and Arrive for bytes between two hosts; within one host they cross no link.
+  Crossing Cross(HostId from, HostId to, size_t size);
   void Deliver(Socket to, std::vector<uint8_t> bytes);
   void Disconnect(SocketState& s, bool reset);
   bool Readable(SocketState& s);
@@ -180,6 +208,7 @@ class World : public ClockService, public NetworkService {
   Socket nextSocket = 1000;
   int lastError = 0;
   bool readCutting = true;
+  bool writeWakeups = true;
   std::unique_ptr<posix::FileSystem> files;
   Services previous;
 };

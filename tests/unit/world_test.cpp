@@ -2,12 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/clock.h"
 #include "platform/socket.h"
+#include "tests/support/test_world.h"
 
 namespace {
 
@@ -110,11 +113,20 @@ TEST(World, EventsRunAsTheHostThatScheduledThem) {
 
 class WorldStream : public ::testing::Test {
  protected:
-  void SetUp() override { Connect(42); }
+  void SetUp() override {
+    world = std::make_unique<testing_support::TestWorld>(0, 42);
+    Connect();
+  }
 
-  void Connect(uint64_t seed) {
+  // A fresh world with exactly this seed, connected: for the tests of the seed itself, which the
+  // environment must not override.
+  void Reconnect(uint64_t seed) {
     world.reset();  // one world at a time: the old one uninstalls itself first
     world = std::make_unique<World>(0, seed);
+    Connect();
+  }
+
+  void Connect() {
     world->AddHost("pc", kPc);
     ctl = world->AddHost("ctl", kCtlA);
     world->RunAs(ctl, [&] {
@@ -147,7 +159,7 @@ TEST_F(WorldStream, WritabilityFollowsThePeersReading) {
 
 TEST_F(WorldStream, ReadsAreCutAtPointsThatTheSeedReplays) {
   auto cuts = [&](uint64_t seed) {
-    Connect(seed);
+    Reconnect(seed);
     std::string text(400, 'm');
     EXPECT_EQ(Send(server, text.data(), int(text.size())), 400);
     std::vector<int> sizes;
@@ -288,6 +300,216 @@ TEST(World, AdaptersAreWhatTheTestSets) {
   int count = 0;
   GetAddressCount(&count);
   EXPECT_EQ(count, 3);  // both adapters' entries and loopback
+}
+
+// --- link rates ---------------------------------------------------------------------------------
+
+// Streams between hosts that keep their window full: each sender hands over as much as its window
+// takes whenever it has room, and each reader drains what arrived at once, so that only the links
+// (and the window) set the pace. The bytes are checked for order as they arrive.
+class WorldLinks : public ::testing::Test {
+ protected:
+  static constexpr size_t kStreamBytes = 1250000;
+  static constexpr uint32_t kLimitMs = 10000;
+
+  struct Transfer {
+    Socket sender = kInvalidSocket;
+    Socket receiver = kInvalidSocket;
+    size_t pieceBytes = 0;  // the most one send hands over; 0: as much as the window takes
+    size_t sent = 0;
+    size_t received = 0;
+    bool inOrder = true;
+    uint64_t handedOverAtMs = 0;  // the last byte went to the sender's socket
+    uint64_t arrivedAtMs = 0;     // the last byte was read
+  };
+
+  WorldLinks() {
+    hosts[0] = world.AddHost("pc", kPc);
+    hosts[1] = world.AddHost("a", kCtlA);
+    hosts[2] = world.AddHost("b", kCtlB);
+  }
+
+  static uint8_t PatternAt(size_t offset) { return uint8_t(offset % 251); }
+
+  // A stream from host `from` to host `to` (indexes into hosts), not started yet.
+  Transfer& Add(int from, int to, size_t pieceBytes = 0) {
+    const uint32_t addresses[] = {kPc, kCtlA, kCtlB};
+    uint16_t port = nextPort++;
+    auto t = std::make_unique<Transfer>();
+    t->pieceBytes = pieceBytes;
+    Socket listener = kInvalidSocket;
+    world.RunAs(hosts[to], [&] {
+      listener = OpenTcp();
+      EXPECT_EQ(Bind(listener, Endpoint{addresses[to], port}), 0);
+      EXPECT_EQ(Listen(listener, 1), 0);
+    });
+    world.RunAs(hosts[from], [&] {
+      t->sender = OpenTcp();
+      EXPECT_EQ(platform::Connect(t->sender, Endpoint{addresses[to], port}), 0);
+    });
+    world.RunAs(hosts[to], [&] {
+      t->receiver = Accept(listener, nullptr);
+      Close(listener);
+    });
+    transfers.push_back(std::move(t));
+    return *transfers.back();
+  }
+
+  // Closes the streams of the last case.
+  void Clear() {
+    for (auto& t : transfers) {
+      Close(t->sender);
+      Close(t->receiver);
+    }
+    transfers.clear();
+  }
+
+  // Starts every stream and runs until all arrived.
+  void Run() {
+    for (auto& t : transfers) {
+      Transfer* transfer = t.get();
+      world.Watch(transfer->receiver, [this, transfer] {
+        Drain(*transfer);
+        Pump();
+      });
+    }
+    Pump();
+    world.RunUntil([this] { return AllArrived(); }, kLimitMs);
+    EXPECT_TRUE(AllArrived());
+  }
+
+  void Pump() {
+    for (auto& t : transfers) {
+      for (;;) {
+        size_t n = std::min(world.WritableBytes(t->sender), kStreamBytes - t->sent);
+        if (t->pieceBytes > 0) n = std::min(n, t->pieceBytes);
+        if (n == 0) break;
+        std::vector<uint8_t> bytes(n);
+        for (size_t i = 0; i < n; ++i) bytes[i] = PatternAt(t->sent + i);
+        ASSERT_EQ(Send(t->sender, bytes.data(), int(n)), int(n));
+        t->sent += n;
+        if (t->sent == kStreamBytes) t->handedOverAtMs = world.NowMs();
+      }
+    }
+  }
+
+  void Drain(Transfer& t) {
+    uint8_t buffer[65536];
+    uint32_t pending = 0;
+    while (PendingBytes(t.receiver, &pending) == 0 && pending > 0) {
+      int n = Recv(t.receiver, buffer, int(std::min<uint32_t>(pending, sizeof buffer)));
+      ASSERT_GT(n, 0);
+      for (int i = 0; i < n; ++i) t.inOrder = t.inOrder && buffer[i] == PatternAt(t.received + size_t(i));
+      t.received += size_t(n);
+    }
+    if (t.received == kStreamBytes && t.arrivedAtMs == 0) t.arrivedAtMs = world.NowMs();
+  }
+
+  bool AllArrived() const {
+    for (const auto& t : transfers) {
+      if (t->received < kStreamBytes) return false;
+    }
+    return true;
+  }
+
+  World world;
+  sim::HostId hosts[3] = {};
+  std::vector<std::unique_ptr<Transfer>> transfers;
+  uint16_t nextPort = 6000;
+};
+
+TEST_F(WorldLinks, StreamArrivesAtTheReceiversLinkRateWithTheLatencyOnTopWhileTheWindowPacesTheSender) {
+  const struct {
+    uint32_t rate;
+    uint32_t latencyMs;
+    size_t pieceBytes;
+    uint64_t arrivesMs;
+  } cases[] = {
+      {0, 0, 0, 0},           // no limit: everything within the same millisecond, as without links
+      {1250, 0, 0, 1000},
+      {1250, 0, 100, 1000},   // small pieces are not rounded up to a millisecond each
+      {1250, 40, 0, 1040},
+      {2500, 0, 0, 500},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE("rate " + std::to_string(c.rate) + " latency " + std::to_string(c.latencyMs) + " piece " +
+                 std::to_string(c.pieceBytes));
+    Clear();
+    world.SetLinkRate(hosts[1], c.rate);
+    world.SetLatency(hosts[1], c.latencyMs);
+    Transfer& t = Add(0, 1, c.pieceBytes);
+    uint64_t startMs = world.NowMs();
+    Run();
+    EXPECT_TRUE(t.inOrder);
+    EXPECT_NEAR(double(t.arrivedAtMs - startMs), double(c.arrivesMs), 2.0);
+    // The sender's last bytes went when the window had room for them: one window before the end.
+    double windowMs = c.rate == 0 ? 0 : double(sim::kStreamWindowBytes) / c.rate;
+    EXPECT_NEAR(double(t.arrivedAtMs - t.handedOverAtMs), windowMs, 2.0);
+  }
+}
+
+TEST_F(WorldLinks, EachHostHasItsOwnLinkAndEachDirectionItsOwnRate) {
+  const struct {
+    const char* what;
+    uint32_t rates[3];  // pc, a, b
+    std::vector<std::pair<int, int>> streams;
+    std::vector<uint64_t> arrivesMs;
+    double earlyMs;  // how much sooner a stream may finish
+  } cases[] = {
+      {"two slow receivers do not share", {0, 1250, 1250}, {{0, 1}, {0, 2}}, {1000, 1000}, 2},
+      {"a slow receiver holds up no other", {0, 1250, 0}, {{0, 1}, {0, 2}}, {1000, 0}, 2},
+      // The two windows take turns on the link, so one stream may end up to a window ahead.
+      {"one sender's link is shared", {1250, 0, 0}, {{0, 1}, {0, 2}}, {2000, 2000}, 110},
+      {"both directions at full rate", {1250, 0, 0}, {{0, 1}, {1, 0}}, {1000, 1000}, 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Clear();
+    for (int h = 0; h < 3; ++h) world.SetLinkRate(hosts[h], c.rates[h]);
+    for (auto [from, to] : c.streams) Add(from, to);
+    uint64_t startMs = world.NowMs();
+    Run();
+    for (size_t i = 0; i < transfers.size(); ++i) {
+      EXPECT_TRUE(transfers[i]->inOrder) << i;
+      uint64_t tookMs = transfers[i]->arrivedAtMs - startMs;
+      EXPECT_LE(tookMs, c.arrivesMs[i] + 2) << i;
+      EXPECT_GE(double(tookMs), double(c.arrivesMs[i]) - c.earlyMs) << i;
+    }
+  }
+}
+
+TEST(World, DatagramsCrossTheLinksOneAfterAnother) {
+  const struct {
+    uint32_t senderRate;
+    uint32_t receiverRate;
+    std::vector<uint64_t> arrivesMs;
+  } cases[] = {
+      {0, 0, {0, 0, 0}},
+      {0, 1000, {1, 2, 3}},
+      {500, 0, {2, 4, 6}},
+      {500, 1000, {2, 4, 6}},
+      {2000, 1000, {1, 2, 3}},
+  };
+  for (const auto& c : cases) {
+    World world;
+    world.AddHost("pc", kPc);
+    sim::HostId a = world.AddHost("a", kCtlA);
+    world.SetLinkRate(0, c.senderRate);
+    world.SetLinkRate(a, c.receiverRate);
+    Socket receiver;
+    std::vector<uint64_t> arrivals;
+    world.RunAs(a, [&] {
+      receiver = BoundUdp(kAnyAddress, 444);
+      world.Watch(receiver, [&] {
+        for (size_t n = DrainSizes(receiver).size(); n > 0; --n) arrivals.push_back(world.NowMs());
+      });
+    });
+    Socket pc = OpenUdp();
+    std::vector<uint8_t> datagram(1000, 7);
+    for (int i = 0; i < 3; ++i) ASSERT_EQ(SendTo(pc, datagram.data(), 1000, Endpoint{kCtlA, 444}), 1000);
+    world.RunFor(100);
+    EXPECT_EQ(arrivals, c.arrivesMs) << "rates " << c.senderRate << " and " << c.receiverRate;
+  }
 }
 
 }  // namespace
