@@ -6,7 +6,8 @@ int CGConnection::ConnectDirect(platform::Endpoint address) {
   Close();
   platform::Socket s = platform::OpenTcp();
   if (s == platform::kInvalidSocket) return 2;
-  if (platform::Connect(s, address) != 0 || platform::Send(s, kPrimer, kPrimerBytes) != kPrimerBytes) {
+  if (platform::Connect(s, address) != 0 || platform::SetSendTimeout(s, kSendTimeoutMs) != 0 ||
+      platform::Send(s, kPrimer, kPrimerBytes) != kPrimerBytes) {
     platform::ShutdownReceive(s);
     platform::Close(s);
     return 2;
@@ -20,6 +21,12 @@ int CGConnection::CanWrite() { return IsOpen() && platform::WaitWritable(socket,
 int CGConnection::WaitReadable(uint32_t ms) {
   if (!IsOpen()) return 1;
   return platform::WaitReadable(socket, ms) == 1;
+}
+
+int CGConnection::WaitReadableOrWritable(uint32_t ms) {
+  if (!IsOpen()) return platform::kReadReady;
+  int ready = platform::WaitReady(socket, platform::kReadReady | platform::kWriteReady, ms);
+  return ready < 0 ? platform::kReadReady : ready;
 }
 
 int CGConnection::SendAll(const void* data, uint32_t length) {

@@ -49,7 +49,8 @@ int CVRQuery::WaitAnswer(CVRMSG** out) {
       if (out) *out = answer.get();
       return 1;
     }
-    CVRServer* server = GetServer();
+    // Held across the wait: a sink called from inside may close the session.
+    ServerHold server(GetServer());
     if (server) server->WaitFor(sinkId, kQuerySliceMs);
     if (!server || !server->IsConnected()) {
       Unregister();

@@ -25,7 +25,9 @@ class CVRQuery : public CSocketSink {
   int Ask(CVRMSG** answer, CVRMSG* request);
   // Registers with the session, stamps the request with this sink id and sends it. 1 when sent.
   int SendRequest(CVRMSG* request);
-  // Waits for the answer of the request sent. 1 when one with the expected code arrived.
+  // Waits for the answer of the request sent. 1 when one with the expected code arrived. The
+  // session's receiving runs meanwhile: sinks are called back and may re-enter, even close the
+  // session, which ends the wait with 0.
   int WaitAnswer(CVRMSG** answer);
   // The session's delivery: keeps a copy of the message as the answer. Ignores kAllSinks.
   void OnMessage(CVRMSG* message) override;

@@ -18,6 +18,8 @@ int32_t ReadLength(const uint8_t* header) {
   return length;
 }
 
+int16_t ReadId(const uint8_t* header) { return int16_t(header[0] | header[1] << 8); }
+
 constexpr uint32_t kHeaderBytes = 8;
 
 }  // namespace
@@ -32,20 +34,38 @@ void SetServer(std::unique_ptr<CVRServer> server) {
 void CloseServer() {
   // Clear the pointer before the session goes, so that sinks destroyed meanwhile do not reach it.
   std::unique_ptr<CVRServer> old = std::move(Current());
-  old.reset();
+  if (old && old->holds > 0) {
+    // Still in use further up the stack: close it now, and let the last hold delete it.
+    old->Retire();
+    old.release();
+  }
+}
+
+ServerHold::ServerHold(CVRServer* server) : server(server) {
+  if (server) ++server->holds;
+}
+
+ServerHold::~ServerHold() {
+  if (server && --server->holds == 0 && server->retired) delete server;
 }
 
 CVRServer::CVRServer()
     : CSocketSink(0),
       connection(std::make_unique<CGConnection>()),
       rxBuffer(std::make_unique<uint8_t[]>(kRxBufferBytes)),
-      lastRx(platform::GetTickCount()) {
+      lastRx(platform::GetTickCount()),
+      lastTx(lastRx) {
   AddSink(this);
 }
 
 CVRServer::~CVRServer() {
   connection.reset();
   RemoveSink(this);
+}
+
+void CVRServer::Retire() {
+  retired = 1;
+  connection->Close();
 }
 
 void CVRServer::SetTarget(int32_t type, const std::string& name) {
@@ -56,7 +76,9 @@ void CVRServer::SetTarget(int32_t type, const std::string& name) {
 int CVRServer::SendMsg(CVRMSG* message) {
   if (!message || !connection->IsOpen()) return 0;
   uint32_t size = message->GetWireSize();
-  return connection->SendAll(message->GetWireBytes(), size);
+  if (!connection->SendAll(message->GetWireBytes(), size)) return 0;
+  lastTx = platform::GetTickCount();
+  return 1;
 }
 
 int16_t CVRServer::AllocateSinkId() {
@@ -90,9 +112,11 @@ void CVRServer::RemoveSink(CSocketSink* sink) {
 }
 
 void CVRServer::Dispatch(CVRMSG* message) {
+  ServerHold hold(this);
+  if (retired) return;
   if (message->GetId() == kAllSinks) {
     // Index walk: a sink may leave while it is called, and the next one then moves into its slot.
-    for (int i = 0; i < sinkCount; ++i) {
+    for (int i = 0; i < sinkCount && !retired; ++i) {
       CSocketSink* sink = sinks[i];
       sink->OnMessage(message);
       if (i < sinkCount && sinks[i] != sink) --i;
@@ -108,33 +132,80 @@ void CVRServer::Dispatch(CVRMSG* message) {
 }
 
 void CVRServer::NotifyConnectionState(int up) {
-  for (int i = 0; i < sinkCount; ++i) sinks[i]->OnConnectionState(up);
+  for (int i = 0; i < sinkCount && !retired; ++i) {
+    CSocketSink* sink = sinks[i];
+    sink->OnConnectionState(up);
+    if (i < sinkCount && sinks[i] != sink) --i;
+  }
 }
 
-CVRServer::Receipt CVRServer::ReceiveMore() {
-  int n = connection->Receive(rxBuffer.get() + rxFill, kRxBufferBytes - rxFill);
+void CVRServer::Compact() {
+  if (rxStart <= pinEnd) return;
+  std::memmove(rxBuffer.get() + pinEnd, rxBuffer.get() + rxStart, rxFill - rxStart);
+  rxFill -= rxStart - pinEnd;
+  rxStart = pinEnd;
+}
+
+CVRServer::Receipt CVRServer::ReceiveMore(uint32_t ms, int untilWritable) {
+  Compact();
+  uint32_t room = kRxBufferBytes - rxFill;
+  if (room == 0) {
+    // Only while a large message is still being delivered and a sink waits for more from inside
+    // it: nothing fits until that delivery returns. Let the time pass rather than spin.
+    platform::Sleep(ms);
+    return Receipt::Timeout;
+  }
+  if (untilWritable) {
+    int ready = connection->WaitReadableOrWritable(ms);
+    if (!(ready & platform::kReadReady)) return ready ? Receipt::Nothing : Receipt::Timeout;
+  } else if (!connection->WaitReadable(ms)) {
+    return Receipt::Timeout;
+  }
+  int n = connection->Receive(rxBuffer.get() + rxFill, room);
   if (n < 1) return connection->IsOpen() ? Receipt::Nothing : Receipt::Down;
   rxFill += uint32_t(n);
   return Receipt::Data;
 }
 
 CVRServer::Frame CVRServer::NextFrame(uint32_t* total) {
-  if (rxFill < kHeaderBytes) return Frame::Incomplete;
-  int32_t length = ReadLength(rxBuffer.get());
+  uint32_t held = rxFill - rxStart;
+  if (held < kHeaderBytes) return Frame::Incomplete;
+  int32_t length = ReadLength(rxBuffer.get() + rxStart);
   if (length < 0 || uint32_t(length) > kRxBufferBytes - kHeaderBytes) {
     connection->Close();
     return Frame::Broken;
   }
   *total = kHeaderBytes + uint32_t(length);
-  return rxFill < *total ? Frame::Incomplete : Frame::Message;
+  return held < *total ? Frame::Incomplete : Frame::Message;
 }
 
-void CVRServer::Consume(uint32_t total) {
-  std::memmove(rxBuffer.get(), rxBuffer.get() + total, rxFill - total);
-  rxFill -= total;
+void CVRServer::DeliverFrame(uint32_t total) {
+  // The frame leaves the buffer before it is delivered, so that a sink servicing the session from
+  // inside finds only what follows it; its bytes stay pinned where they are until delivery returns.
+  uint32_t at = rxStart;
+  rxStart += total;
+  lastRx = platform::GetTickCount();
+  uint32_t outerPin = pinEnd;
+  pinEnd = rxStart;
+  CVRMSG message(rxBuffer.get() + at, total);
+  Dispatch(&message);
+  pinEnd = outerPin;
 }
 
-int CVRServer::Service(uint32_t ms) {
+std::unique_ptr<CVRMSG> CVRServer::TakeDeferred(int index) {
+  std::unique_ptr<CVRMSG> message = std::move(deferred[index]);
+  for (int j = index + 1; j < deferredCount; ++j) deferred[j - 1] = std::move(deferred[j]);
+  --deferredCount;
+  return message;
+}
+
+int CVRServer::Service(uint32_t ms) { return ServiceSlice(ms, 0); }
+
+int CVRServer::ServiceUntilWritable(uint32_t ms) { return ServiceSlice(ms, 1); }
+
+int CVRServer::ServiceSlice(uint32_t ms, int untilWritable) {
+  ServerHold hold(this);
+  if (retired) return 2;
   if (!connection->IsOpen()) {
     if (state & 1) {
       state &= ~1u;
@@ -146,15 +217,19 @@ int CVRServer::Service(uint32_t ms) {
     state |= 1;
     NotifyConnectionState(1);
   }
-  for (int i = 0; i < deferredCount; ++i) {
-    std::unique_ptr<CVRMSG> message = std::move(deferred[i]);
+  // One at a time off the front, so that the list stays whole for a sink that waits from inside.
+  while (deferredCount > 0 && !retired) {
+    std::unique_ptr<CVRMSG> message = TakeDeferred(0);
     Dispatch(message.get());
   }
-  deferredCount = 0;
+  if (retired) return 2;
 
-  if (connection->WaitReadable(ms)) {
-    if (ReceiveMore() == Receipt::Down) return 2;
-  } else if (platform::MsSince(lastRx) > kIdleLimitMs) {
+  Receipt receipt = ReceiveMore(ms, untilWritable);
+  if (receipt == Receipt::Down) return 2;
+  // Silence alone is no sign of death while the connection keeps taking what is sent: a controller
+  // that answers nothing while a long file streams to it is busy, not gone.
+  if (receipt == Receipt::Timeout && platform::MsSince(lastRx) > kIdleLimitMs &&
+      platform::MsSince(lastTx) > kIdleLimitMs) {
     connection->Close();
     return 2;
   }
@@ -165,44 +240,37 @@ int CVRServer::Service(uint32_t ms) {
     Frame frame = NextFrame(&total);
     if (frame == Frame::Broken) return 2;
     if (frame == Frame::Incomplete) break;
-    lastRx = platform::GetTickCount();
-    CVRMSG message(rxBuffer.get(), total);
-    Dispatch(&message);
-    Consume(total);
+    DeliverFrame(total);
     delivered = 1;
+    if (retired) return 2;
   }
   return delivered;
 }
 
 int CVRServer::WaitFor(int16_t id, uint32_t ms) {
-  if (!connection->IsOpen()) return 0;
+  ServerHold hold(this);
+  if (retired || !connection->IsOpen()) return 0;
   for (int i = 0; i < deferredCount; ++i) {
     if (deferred[i]->GetId() != id) continue;
-    std::unique_ptr<CVRMSG> message = std::move(deferred[i]);
-    for (int j = i + 1; j < deferredCount; ++j) deferred[j - 1] = std::move(deferred[j]);
-    --deferredCount;
+    std::unique_ptr<CVRMSG> message = TakeDeferred(i);
     Dispatch(message.get());
     return 1;
   }
 
-  if (connection->WaitReadable(ms)) {
-    if (ReceiveMore() == Receipt::Down) return 0;
-  }
+  if (ReceiveMore(ms, 0) == Receipt::Down) return 0;
 
   uint32_t total = 0;
   for (;;) {
-    Frame frame = NextFrame(&total);
-    if (frame != Frame::Message) return 0;
-    lastRx = platform::GetTickCount();
-    CVRMSG message(rxBuffer.get(), total);
-    if (message.GetId() == id) {
-      Dispatch(&message);
-      Consume(total);
+    if (NextFrame(&total) != Frame::Message) return 0;
+    if (ReadId(rxBuffer.get() + rxStart) == id) {
+      DeliverFrame(total);
       return 1;
     }
+    CVRMSG message(rxBuffer.get() + rxStart, total);
     if (deferredCount < kMaxDeferred) {
       if (std::unique_ptr<CVRMSG> copy = message.Clone()) deferred[deferredCount++] = std::move(copy);
     }
-    Consume(total);
+    rxStart += total;
+    lastRx = platform::GetTickCount();
   }
 }

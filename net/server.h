@@ -13,9 +13,17 @@ inline constexpr int kMaxSinks = 32;
 inline constexpr int kMaxDeferred = 64;
 // The receive buffer, and so the largest frame, header included.
 inline constexpr uint32_t kRxBufferBytes = 1000000;
-// A serviced connection on which nothing arrives for longer than this is taken for dead.
+// A serviced connection on which nothing arrives, and which takes no data, for longer than this is
+// taken for dead.
 inline constexpr uint32_t kIdleLimitMs = 10000;
 
+class ServerHold;
+
+// Re-entry: Service, WaitFor and Dispatch call sinks back, and a sink (or a window handler that a
+// step pumps meanwhile) may service the session again, wait for another message, or close the
+// session. Each of them takes a message out of the buffer or the deferred list before delivering it,
+// and a session closed while in use stays alive (closed, delivering nothing more) until the
+// outermost use returns; see ServerHold.
 class CVRServer : public CSocketSink {
  public:
   // Registers itself as sink 0.
@@ -45,27 +53,43 @@ class CVRServer : public CSocketSink {
 
   // Delivers what was deferred, then waits up to ms for data and delivers every complete message.
   // 0 nothing delivered, 1 something delivered, 2 the connection is down (or was just closed as
-  // broken or idle). Sinks are called back from inside, and may re-enter.
+  // broken or idle). Sinks are called back from inside and may re-enter.
   int Service(uint32_t ms);
+  // Service whose wait also ends as soon as the connection can take more data, so that a sender
+  // paced by the connection does not sit out the slice while the link idles.
+  int ServiceUntilWritable(uint32_t ms);
   // Waits up to ms for a message to sink `id` and delivers it; messages for other sinks meanwhile
   // are kept (up to kMaxDeferred) for the next Service. 1 when a message for id was delivered.
+  // The sink is called back from inside and may re-enter.
   int WaitFor(int16_t id, uint32_t ms);
-  // To every sink for kAllSinks, else to the first registered sink with the message's id.
+  // To every sink for kAllSinks, else to the first registered sink with the message's id. Sinks may
+  // re-enter.
   void Dispatch(CVRMSG* message);
 
   int32_t GetSystemType() const { return systemType; }
   int GetSinkCount() const { return sinkCount; }
   int GetDeferredCount() const { return deferredCount; }
+  // Closed by CloseServer while in use; it delivers nothing more and goes when the last use ends.
+  int IsRetired() const { return retired; }
 
  private:
-  enum class Receipt { Nothing, Data, Down };
+  friend class ServerHold;
+  friend void CloseServer();
+  enum class Receipt { Timeout, Nothing, Data, Down };
   enum class Frame { Incomplete, Message, Broken };
 
-  Receipt ReceiveMore();
-  // Looks at the start of the receive buffer: a broken header closes the connection.
+  int ServiceSlice(uint32_t ms, int untilWritable);
+  // Waits up to ms for bytes (or for room to send, with untilWritable) and appends what came.
+  Receipt ReceiveMore(uint32_t ms, int untilWritable);
+  // Moves the bytes not yet framed down to the first byte that no delivery in progress uses.
+  void Compact();
+  // Looks at the first frame not yet taken: a broken header closes the connection.
   Frame NextFrame(uint32_t* total);
-  void Consume(uint32_t total);
+  // Takes the next frame out of the buffer and delivers it where it lies.
+  void DeliverFrame(uint32_t total);
+  std::unique_ptr<CVRMSG> TakeDeferred(int index);
   void NotifyConnectionState(int up);
+  void Retire();
 
   uint32_t state = 0;  // bit 0: the connection was up when last serviced
   std::unique_ptr<CGConnection> connection;
@@ -76,14 +100,41 @@ class CVRServer : public CSocketSink {
   int32_t deferredCount = 0;
   int32_t systemType = 0;
   std::string passPhrase;
+  // Received bytes: [rxStart, rxFill) are not framed yet; [0, pinEnd) hold messages whose delivery
+  // is still running (a sink may be servicing the session from inside), so they are never moved.
   std::unique_ptr<uint8_t[]> rxBuffer;
+  uint32_t rxStart = 0;
   uint32_t rxFill = 0;
+  uint32_t pinEnd = 0;
   uint32_t lastRx;
+  uint32_t lastTx;  // the last message the connection took whole
+  int32_t holds = 0;
+  int32_t retired = 0;
+};
+
+// Keeps a session object alive across a call that may dispatch, and so re-enter: CloseServer
+// meanwhile clears the process-wide pointer and closes the connection at once, but deletes the
+// object only when the last hold on it ends. Whoever holds a session across a pump holds one.
+class ServerHold {
+ public:
+  // `server` may be null.
+  explicit ServerHold(CVRServer* server);
+  ~ServerHold();
+  ServerHold(const ServerHold&) = delete;
+  ServerHold& operator=(const ServerHold&) = delete;
+
+  CVRServer* get() const { return server; }
+  CVRServer* operator->() const { return server; }
+  explicit operator bool() const { return server != nullptr; }
+
+ private:
+  CVRServer* server;
 };
 
 // The process-wide session, or null. Every sink and query reaches the session through it.
 CVRServer* GetServer();
-// Makes `server` the process-wide session, deleting the one before.
+// Makes `server` the process-wide session, closing the one before (see CloseServer).
 void SetServer(std::unique_ptr<CVRServer> server);
-// Deletes the process-wide session, if any, and clears the pointer.
+// Closes the process-wide session, if any, and clears the pointer. A session still in use further
+// up the stack is closed now and deleted when that use ends.
 void CloseServer();
