@@ -29,6 +29,7 @@ constexpr int kLinuxControllerType = 9;
 constexpr int kLinuxClientKind = 19;
 constexpr int kOtherClientKind = 3;
 constexpr char kUpgradeLog[] = "upgrade.log";
+constexpr char kCommandsLog[] = "commands.log";
 
 std::string Dotted(uint32_t address) {
   return std::to_string(address & 0xFF) + "." + std::to_string(address >> 8 & 0xFF) + "." +
@@ -157,6 +158,11 @@ Controller::Connection* Controller::Find(int number) {
   return it == connections.end() ? nullptr : it->second.get();
 }
 
+int64_t Controller::BytesRead(int number) const {
+  auto it = connections.find(number);
+  return it == connections.end() ? -1 : it->second->bytesRead;
+}
+
 void Controller::OnAccept() {
   while (platform::WaitReadable(listener, 0) == 1) {
     platform::Endpoint from;
@@ -177,6 +183,10 @@ void Controller::OnAccept() {
     connections[number] = std::move(c);
     Log("#" + std::to_string(number) + " connected from " + Text(from));
     reactor->Watch(s, [this, number] { OnReadable(number); });
+    if (config.faults.silent) {
+      Log("#" + std::to_string(number) + " silent: no messages to all sinks (fault)");
+      continue;
+    }
     ArmAllSinks(number);
     if (config.faults.floodPerSecond > 0) {
       Log("#" + std::to_string(number) + " flooding " + std::to_string(config.faults.floodPerSecond) +
@@ -192,11 +202,24 @@ void Controller::OnReadable(int number) {
     Connection* c = Find(number);
     if (!c) return;
     int64_t want = kReadBytes;
-    if (config.faults.stallAfterBytes >= 0) {
+    if (config.faults.stallAfterBytes >= 0 && !c->stallOver) {
       want = std::min(want, config.faults.stallAfterBytes - c->bytesRead);
       if (want <= 0) {
         reactor->Unwatch(c->socket);
-        Log(c->label + " stalled: no more reading after " + std::to_string(c->bytesRead) + " bytes (fault)");
+        if (config.faults.stallMs == 0) {
+          Log(c->label + " stalled: no more reading after " + std::to_string(c->bytesRead) + " bytes (fault)");
+          return;
+        }
+        Log(c->label + " stalled: no reading after " + std::to_string(c->bytesRead) + " bytes for " +
+            std::to_string(config.faults.stallMs) + " ms (fault)");
+        Later(config.faults.stallMs, [this, number] {
+          Connection* stalled = Find(number);
+          if (!stalled) return;
+          stalled->stallOver = true;
+          Log(stalled->label + " reading again");
+          reactor->Watch(stalled->socket, [this, number] { OnReadable(number); });
+          OnReadable(number);
+        });
         return;
       }
     }
@@ -331,10 +354,11 @@ int Controller::Handle(Connection& c, const Frame& request) {
   }
 }
 
-int Controller::Answer(Connection& c, const Frame& request, const WireWriter& answer, const std::string& what) {
+int Controller::Answer(Connection& c, const Frame& request, const WireWriter& answer, const std::string& what,
+                       bool withhold) {
   std::string line = c.label + " request " + std::to_string(request.code) + (what.empty() ? "" : " " + what) + " -> ";
   const ControllerFaults& faults = config.faults;
-  if (faults.ignoredCodes.count(request.code)) {
+  if (withhold || faults.ignoredCodes.count(request.code)) {
     Log(line + "no answer (fault)");
     return 1;
   }
@@ -417,10 +441,24 @@ int Controller::OnShell(Connection& c, const Frame& request) {
   WireReader reader(request.payload);
   std::string line;
   if (!reader.String(&line)) return Refuse(c, request, "no command line");
+  RecordCommand(line);
+  const bool withhold = config.faults.ignoredCommands.count(line) > 0;
+  if (config.dryCommands) {
+    return Answer(c, request, WireWriter(request.id, int16_t(request.code + 1)), "[" + line + "] not run (dry)",
+                  withhold);
+  }
   ShellResult result = sandbox.RunShellLine(line);
-  int open = Answer(c, request, WireWriter(request.id, int16_t(request.code + 1)), "[" + line + "] " + result.text);
+  int open =
+      Answer(c, request, WireWriter(request.id, int16_t(request.code + 1)), "[" + line + "] " + result.text, withhold);
   if (result.upgradeStarted) StartUpgrade();
   return open;
+}
+
+void Controller::RecordCommand(const std::string& line) {
+  std::ofstream log(std::filesystem::path(sandbox.Root()) / kCommandsLog, std::ios::binary | std::ios::app);
+  log << line << '\n';
+  log.close();
+  if (!log) Log("cannot append to " + std::string(kCommandsLog));
 }
 
 int Controller::OnCompare(Connection& c, const Frame& request) {
@@ -452,6 +490,7 @@ int Controller::OnAnnounce(Connection& c, const Frame& request) {
   }
   std::string what = "[" + remote + "] size " + std::to_string(size);
   if (size < 0 || size != again) return Refuse(c, request, what + " sizes " + std::to_string(again) + " disagree");
+  if (config.faults.refusedFiles.count(remote)) return Refuse(c, request, what + " (fault)");
   std::string path = sandbox.RemoteFilePath(remote);
   if (path.empty()) return Refuse(c, request, what + " outside the sandbox");
   if (c.upload) {

@@ -4,6 +4,8 @@
 // chunks), the upgrade script that takes it off the air for a while, a message to all sinks every
 // few seconds, and faults to order. Event-driven on a Reactor; it never blocks on a socket.
 //
+// Every shell line it receives is appended to <root>/commands.log, one per line, as received.
+//
 // Answers carry the request's id and code + 1. A request that is refused (wrong login, anything
 // but 14 and 27 before a login, a file name outside the sandbox, a bad announcement) is answered
 // with kRefusedCode instead, and the connection stays open.
@@ -49,13 +51,20 @@ enum RequestCode : int16_t {
 // Misbehaviour to order; all off by default.
 struct ControllerFaults {
   std::set<int> ignoredCodes;         // requests handled, their answers withheld
+  // Shell lines run, their answers withheld.
+  std::set<std::string> ignoredCommands;
+  // Announcements of these files (remote names as the client sends them, "BSP/UPGRADE\\X") are
+  // refused, every time.
+  std::set<std::string> refusedFiles;
   uint32_t answerDelayMs = 0;         // every answer leaves this much later
   int64_t dropAfterChunkBytes = -1;   // close a connection once it delivered this many chunk bytes
-  int64_t stallAfterBytes = -1;       // stop reading a connection after this many bytes
+  int64_t stallAfterBytes = -1;       // stop reading a connection after this many bytes...
+  uint32_t stallMs = 0;               // ...and read on this much later (0: never)
   int brokenLengthOn = 0;             // instead of answering this code, send a header with...
   int32_t brokenLength = -1;          // ...this length field and no payload
   uint32_t floodPerSecond = 0;        // unrequested messages to all sinks per connection and second
   bool neverReturn = false;           // stay off the air after the upgrade script
+  bool silent = false;                // no unrequested messages to all sinks (answers still go)
 };
 
 struct ControllerConfig {
@@ -68,6 +77,9 @@ struct ControllerConfig {
   std::string secondText;
   std::string root;                   // sandbox folder (Sandbox)
   uint32_t rebootSeconds = 5;
+  // Shell lines are answered as run and logged, but not run: the disk keeps what was put there
+  // beforehand, and the upgrade script line does not take the controller off the air.
+  bool dryCommands = false;
   std::vector<int> acceptedKinds;     // empty: 19 for type 9, 3 for the others
   std::string passPhrase;             // key of the login proof
   bool discovery = true;
@@ -96,6 +108,8 @@ class Controller {
   bool OnAir() const { return onAir; }
   int UpgradeRuns() const { return upgradeRuns; }
   size_t ConnectionCount() const { return connections.size(); }
+  // Bytes read so far on the open connection with this number (the 2 of "#2"); -1 when none is.
+  int64_t BytesRead(int number) const;
   const Sandbox& Disk() const { return sandbox; }
 
  private:
@@ -116,6 +130,7 @@ class Controller {
     bool loggedIn = false;
     int64_t bytesRead = 0;
     int64_t chunkBytes = 0;
+    bool stallOver = false;
     std::unique_ptr<Upload> upload;
     TimerId allSinksTimer = 0;
     TimerId floodTimer = 0;
@@ -141,13 +156,17 @@ class Controller {
 
   // Request handlers: each returns 0 when the connection is gone afterwards (c is then dangling).
   int Handle(Connection& c, const Frame& request);
-  // Sends the answer as the faults allow and logs the request with what was done about it.
-  int Answer(Connection& c, const Frame& request, const WireWriter& answer, const std::string& what);
+  // Sends the answer as the faults allow and logs the request with what was done about it;
+  // `withhold` keeps this one answer back as a fault.
+  int Answer(Connection& c, const Frame& request, const WireWriter& answer, const std::string& what,
+             bool withhold = false);
   int Refuse(Connection& c, const Frame& request, const std::string& why);
   int OnChallenge(Connection& c, const Frame& request);
   int OnLogin(Connection& c, const Frame& request);
   int OnSystemInformation(Connection& c, const Frame& request);
   int OnShell(Connection& c, const Frame& request);
+  // Appends the line to the commands log in the sandbox root.
+  void RecordCommand(const std::string& line);
   int OnCompare(Connection& c, const Frame& request);
   int OnAnnounce(Connection& c, const Frame& request);
   int OnChunk(Connection& c, const Frame& request);

@@ -38,20 +38,26 @@ const Option kOptions[] = {
     {"--accept-kinds", "LIST", "accepted client kinds, e.g. 3,19 (default 19 for type 9, else 3)"},
     {"--pass-phrase", "TEXT", "pass phrase the login proof is made with (default empty)"},
     {"--no-discovery", nullptr, "do not answer discovery probes (no UDP socket at all)"},
+    {"--dry-commands", nullptr, "answer shell lines as run but run none (the disk stays as it is)"},
     {"--ignore-code", "N", "fault: never answer requests with this code (repeatable)"},
+    {"--ignore-command", "LINE", "fault: run this shell line but never answer it (repeatable)"},
+    {"--refuse-file", "NAME", "fault: refuse the announcement of this file, e.g. BSP/UPGRADE\\X (repeatable)"},
     {"--answer-delay-ms", "N", "fault: send every answer this much later"},
     {"--drop-after-chunk-bytes", "N", "fault: close a connection after N file chunk bytes"},
     {"--stall-after-bytes", "N", "fault: stop reading a connection after N bytes"},
+    {"--stall-ms", "N", "fault: with --stall-after-bytes, read on after N ms (default: never)"},
     {"--broken-length-on", "N", "fault: answer this request code with a header of a broken length"},
     {"--broken-length-value", "N", "fault: the length field sent by --broken-length-on (default -1)"},
     {"--flood-per-second", "N", "fault: unrequested messages to all sinks per connection and second"},
     {"--never-return", nullptr, "fault: stay off the air after the upgrade script"},
+    {"--silent", nullptr, "fault: send no unrequested messages to all sinks (answers still go)"},
     {"--help", nullptr, "show this help"},
 };
 
 void PrintHelp() {
   std::cout << "usage: bsplift-controller-sim --root DIR [options]\n"
-               "Simulated controller on real sockets; discovery binds 0.0.0.0:444 (needs root).\n\n";
+               "Simulated controller on real sockets; discovery binds 0.0.0.0:444 (needs root).\n"
+               "Every shell line received is appended to DIR/commands.log.\n\n";
   for (const Option& option : kOptions) {
     std::string left = std::string(option.name) + (option.value ? std::string(" ") + option.value : "");
     std::printf("  %-32s %s\n", left.c_str(), option.help);
@@ -155,16 +161,26 @@ int ParseArguments(int argc, char** argv, sim::ControllerConfig* config) {
       config->passPhrase = value;
     } else if (name == "--no-discovery") {
       config->discovery = false;
+    } else if (name == "--dry-commands") {
+      config->dryCommands = true;
     } else if (name == "--ignore-code") {
       int code = 0;
       ok = ParseNumber(value, 0, 32767, &code);
       faults.ignoredCodes.insert(code);
+    } else if (name == "--ignore-command") {
+      ok = !value.empty();
+      faults.ignoredCommands.insert(value);
+    } else if (name == "--refuse-file") {
+      ok = !value.empty();
+      faults.refusedFiles.insert(value);
     } else if (name == "--answer-delay-ms") {
       ok = ParseNumber<uint32_t>(value, 0, 3600u * 1000u, &faults.answerDelayMs);
     } else if (name == "--drop-after-chunk-bytes") {
       ok = ParseNumber<int64_t>(value, 0, INT64_MAX, &faults.dropAfterChunkBytes);
     } else if (name == "--stall-after-bytes") {
       ok = ParseNumber<int64_t>(value, 0, INT64_MAX, &faults.stallAfterBytes);
+    } else if (name == "--stall-ms") {
+      ok = ParseNumber<uint32_t>(value, 1, 3600u * 1000u, &faults.stallMs);
     } else if (name == "--broken-length-on") {
       ok = ParseNumber(value, 1, 32767, &faults.brokenLengthOn);
     } else if (name == "--broken-length-value") {
@@ -173,6 +189,8 @@ int ParseArguments(int argc, char** argv, sim::ControllerConfig* config) {
       ok = ParseNumber<uint32_t>(value, 1, 1000000, &faults.floodPerSecond);
     } else if (name == "--never-return") {
       faults.neverReturn = true;
+    } else if (name == "--silent") {
+      faults.silent = true;
     }
     if (!ok) return Usage("bad value for " + name + ": " + value);
   }
