@@ -1,28 +1,33 @@
 #include "app/main_dialog.h"
 
+#include "app/main_dialog_template.h"
 #include "discovery/device_record.h"
 #include "discovery/device_types.h"
 #include "discovery/discovery_answer.h"
-#include "discovery/local_address.h"
-#include "app/main_dialog_template.h"
+#include "net/codes.h"
+#include "net/query.h"
 #include "net/server.h"
 #include "platform/clock.h"
 #include "support/format.h"
+#include "ui/backend.h"
+#include "upgrade/update_dialog.h"
+
+namespace {
+
+// The session logs in as a full gateway's client first, then as a Linux controller's.
+constexpr int32_t kLoginTypeFull = 1;
+constexpr int32_t kLoginTypeLinux = 9;
+// Integers that follow the text in the system information answer.
+constexpr int kSystemInfoValues = 6;
+
+}  // namespace
 
 CPKGLIFTDlg::CPKGLIFTDlg(ui::Dialog* parent)
     : ui::Dialog(MainDialogTemplate(), parent),
       lastProbeTick(platform::GetTickCount()),
       deviceList(GetListBox(kDeviceListId)),
-      filterList(GetListBox(kFilterListId)) {
-  int count = CountLocalAddresses();
-  for (int adapterClass = 0; adapterClass < count; ++adapterClass) {
-    uint32_t mask = 0;
-    uint32_t address = 0;
-    if (ChooseLocalAddress(adapterClass, &mask, &address)) {
-      discoverySockets.push_back(std::make_unique<CPingSocket>(address));
-    }
-  }
-}
+      filterList(GetListBox(kFilterListId)),
+      discoverySockets(OpenDiscoverySockets()) {}
 
 CPKGLIFTDlg::~CPKGLIFTDlg() {
   CloseSession();
@@ -141,7 +146,61 @@ void CPKGLIFTDlg::OnSelChange(int controlId) {
 }
 
 void CPKGLIFTDlg::OnStart() {
-  // The upgrade itself (confirmation, login, the upgrade dialog) is not built yet.
+  CloseSession();
+  if (deviceList->GetCurSel() == ui::LB_ERR) return;
+  if (ConfirmUpgrade() != 1) return;
+  std::unique_ptr<DeviceRecord> device = ConnectSelectedDevice(kLoginTypeFull);
+  if (!device) device = ConnectSelectedDevice(kLoginTypeLinux);
+  if (!device) return;
+
+  upgradeRunning = 1;
+  int result = 0;
+  int runOver = 0;
+  {
+    CUpdateDlg upgrade(this, device.get());
+    result = upgrade.DoModal();
+    runOver = upgrade.IsRunOver();
+  }
+  upgradeRunning = 0;
+  // Closed through its button once the run was over: the run speaks for itself. Any other end, a
+  // close while steps were still running included, may leave the controller half upgraded.
+  if (result != ui::IDCANCEL || !runOver) ui::MessageBox(kUpgradeNotSuccessful, ui::MB_OK);
+  CloseSession();
+  device.reset();
+  if (result == ui::IDCANCEL) ClearDeviceList();
+}
+
+int CPKGLIFTDlg::ConfirmUpgrade() {
+  return ui::MessageBox(kUpgradeWarning, ui::MB_YESNO | ui::MB_ICONHAND) == ui::IDYES ? 1 : 0;
+}
+
+std::unique_ptr<DeviceRecord> CPKGLIFTDlg::ConnectSelectedDevice(int32_t systemType) {
+  CloseSession();
+  SetServer(std::make_unique<CVRServer>());
+  // The warning box may have run a modal loop in which the line expired: then there is nothing to
+  // connect to.
+  DeviceRecord* record = RecordAt(deviceList->GetCurSel());
+  CVRServer* server = GetServer();
+  server->SetTarget(systemType, "");
+  if (!record || !server->Connect(platform::Endpoint{record->address, record->port})) {
+    CloseSession();
+    return nullptr;
+  }
+  CVRQuery query;
+  CVRMSG request(0, kCodeSystemInfo, 0);
+  CVRMSG* answer = nullptr;
+  std::string text;
+  if (!query.Ask(&answer, &request) || !answer->ReadString(text)) {
+    CloseSession();
+    return nullptr;
+  }
+  // Type first, four values not used, subtype sixth. A value the answer does not hold leaves what
+  // discovery said in place.
+  int32_t values[kSystemInfoValues] = {record->type, 0, 0, 0, 0, record->subtype};
+  for (int32_t& value : values) answer->ReadInt(&value);
+  record->type = uint8_t(values[0]);
+  record->subtype = uint8_t(values[kSystemInfoValues - 1]);
+  return std::make_unique<DeviceRecord>(*record);
 }
 
 void CPKGLIFTDlg::OnSelchangeDeviceList() { UpdateStartButton(); }

@@ -22,6 +22,14 @@ inline constexpr uint32_t kProbeIntervalMs = 500;
 // A line whose controller has not been heard for more than this is removed.
 inline constexpr uint32_t kDeviceExpiryMs = 2000;
 
+inline constexpr const char* kUpgradeWarning =
+    "Warning: You are about to upgrade the board support package on your system controller\n\n"
+    "We recommend using a PC with a wired network connection on the same LAN as the controller to be updated to "
+    "execute the update procedure:\n\nClick Yes below to execute the upgrade.\n";
+inline constexpr const char* kUpgradeNotSuccessful =
+    "ERROR: Upgrade began, but was not successful. Please re-run the upgrade as soon as possible and do not "
+    "attempt to use the controller until a successful upgrade is complete.";
+
 inline constexpr const char* kProductVersion = "1.4 Build 5.0 Rel";
 inline constexpr const char* kCoreVersion = "7.1 Build 269.0 Rel";
 
@@ -45,8 +53,18 @@ class CPKGLIFTDlg : public ui::Dialog {
   void OnCommand(int id) override;
   void OnSelChange(int controlId) override;
 
-  // The Start command. It arrives with the upgrade dialog; until then pressing Start does nothing.
+  // The Start command: with a line selected and the warning answered Yes, connects to that
+  // controller, asks its system information and runs the upgrade dialog; afterwards closes the
+  // session and, unless the run ended through the dialog's button after it was over, says that the
+  // upgrade was not successful. Nothing happens without a selected line; a controller that cannot
+  // be reached or logged in to ends it silently.
   void OnStart();
+  // The warning box (Yes/No, stop icon): 1 for Yes.
+  int ConfirmUpgrade();
+  // Opens a new process-wide session to the selected controller logged in under `systemType`, asks
+  // its system information, refreshes the line's record with the type and subtype it gives, and
+  // returns a copy of that record; null (and no session) when any of that fails.
+  std::unique_ptr<DeviceRecord> ConnectSelectedDevice(int32_t systemType);
   // Enables Start exactly when a line of the device list is selected.
   void OnSelchangeDeviceList();
   // Empties the device list; it refills under the new filter as answers come in.

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "discovery/discovery_answer.h"
+#include "discovery/local_address.h"
 
 CPingSocket::CPingSocket(uint32_t localAddress) : socket(platform::OpenUdp()), localAddress(localAddress) {
   if (!IsValid()) return;
@@ -38,4 +39,15 @@ int CPingSocket::ReceiveAnswer(uint8_t* answer, platform::Endpoint* sender) {
   std::memcpy(answer, datagram, kAnswerBytes);
   *sender = from;
   return 2;
+}
+
+std::vector<std::unique_ptr<CPingSocket>> OpenDiscoverySockets() {
+  std::vector<std::unique_ptr<CPingSocket>> sockets;
+  int count = CountLocalAddresses();
+  for (int adapterClass = 0; adapterClass < count; ++adapterClass) {
+    uint32_t mask = 0;
+    uint32_t address = 0;
+    if (ChooseLocalAddress(adapterClass, &mask, &address)) sockets.push_back(std::make_unique<CPingSocket>(address));
+  }
+  return sockets;
 }

@@ -2,6 +2,8 @@
 // A discovery socket: sends the system probe from one local address and takes the answers that
 // come back to it. Never blocks: every read is preceded by a look at what is pending.
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 #include "platform/socket.h"
 
@@ -35,3 +37,7 @@ class CPingSocket {
   platform::Socket socket;
   uint32_t localAddress;
 };
+
+// The discovery sockets of this PC: for each adapter class from 0 to CountLocalAddresses() - 1, one
+// socket on the address that ChooseLocalAddress picks for it, in that order; so at most two.
+std::vector<std::unique_ptr<CPingSocket>> OpenDiscoverySockets();
