@@ -2,6 +2,7 @@
 // headless backend's driver acts on what the dialog shows, at moments of the virtual clock.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <string>
@@ -10,9 +11,11 @@
 #include "app/app.h"
 #include "app/main_dialog.h"
 #include "app/main_dialog_template.h"
+#include "net/server.h"
 #include "platform/sim/world.h"
 #include "platform/socket.h"
 #include "tests/support/fake_controllers.h"
+#include "tests/support/test_world.h"
 #include "ui/headless/headless_backend.h"
 
 namespace {
@@ -37,6 +40,12 @@ class Person : public ui::headless::Driver {
     if (next < steps.size() && world.NowMs() >= steps[next].atMs) steps[next++].act(ui);
   }
   int OnMessageBox(const std::string&, uint32_t) override { return ui::IDOK; }
+  // The moment of the next step; once every step is done, only the dialog's timer wakes the loop.
+  uint32_t MsUntilNextAction() override {
+    if (next == steps.size()) return ui::kWaitForever;
+    uint64_t now = world.NowMs();
+    return steps[next].atMs <= now ? 0 : uint32_t(std::min<uint64_t>(steps[next].atMs - now, ui::kWaitForever - 1));
+  }
 
   bool Done() const { return next == steps.size(); }
 
@@ -61,7 +70,7 @@ class MainDialog : public ::testing::Test {
     return lines;
   }
 
-  platform::sim::World world;
+  testing_support::TestWorld world;
   testing_support::FakeControllers controllers{world};
   Person person{world};
   HeadlessBackend backend{&person};
@@ -148,7 +157,7 @@ TEST_F(MainDialog, TheDiagnosticViewSwitchesOnlyOnItsKeyPressedTwiceInARow) {
   EXPECT_EQ(seen["normal again"], normal);
 }
 
-TEST_F(MainDialog, SelectingALineEnablesStartWhichDoesNothingYetAndCancelLeavesNoRecordBehind) {
+TEST_F(MainDialog, SelectingALineEnablesStartWhoseDeclinedWarningChangesNothingAndCancelLeavesNoRecordBehind) {
   controllers.Add(Controller(21, 1, 2, "0050C2000A01"));
   controllers.Add(Controller(22, 1, 10, "0050C2000B02"));
   CPKGLIFTDlg dialog;
@@ -172,7 +181,14 @@ TEST_F(MainDialog, SelectingALineEnablesStartWhichDoesNothingYetAndCancelLeavesN
   EXPECT_TRUE(enabledWithSelection);
   EXPECT_TRUE(stillOpen);
   EXPECT_FALSE(enabledWithout);
-  EXPECT_TRUE(backend.MessageBoxes().empty());
+  // The click and Enter each asked; the person never chose Yes, so no session was opened.
+  ASSERT_EQ(backend.MessageBoxes().size(), 2u);
+  for (const auto& box : backend.MessageBoxes()) {
+    EXPECT_EQ(box.text, kUpgradeWarning);
+    EXPECT_EQ(box.style, ui::MB_YESNO | ui::MB_ICONHAND);
+    EXPECT_NE(box.answer, ui::IDYES);
+  }
+  EXPECT_EQ(GetServer(), nullptr);
   ASSERT_EQ(dialog.DeviceList().GetCount(), 2);
   EXPECT_EQ(dialog.DeviceList().GetItemData(0), nullptr);
   EXPECT_EQ(dialog.DeviceList().GetItemData(1), nullptr);
