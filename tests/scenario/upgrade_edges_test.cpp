@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "net/server.h"
-#include "platform/file.h"
 #include "tests/scenario/upgrade_lines.h"
 #include "tests/scenario/upgrade_scene.h"
 #include "tests/support/fake_controllers.h"
@@ -25,18 +24,6 @@ using testing_support::Opening;
 using testing_support::PatternBytes;
 using testing_support::ShellsAnswered;
 using testing_support::UpgradeScene;
-
-// The payload files in the order the plan takes them: as the folder lists them, without folders
-// and dot-names.
-Lines PayloadOrder(const testing_support::ControllerSite& site) {
-  std::vector<platform::DirectoryEntry> entries;
-  EXPECT_TRUE(platform::ListDirectory(site.PayloadFolder(), &entries));
-  Lines names;
-  for (const platform::DirectoryEntry& entry : entries) {
-    if (!entry.isDirectory && entry.name[0] != '.') names.push_back(entry.name);
-  }
-  return names;
-}
 
 // The names of the payload files the controller was asked to compare.
 std::set<std::string> ComparedFiles(const testing_support::ControllerSite& site) {
@@ -193,7 +180,7 @@ TEST(UpgradeEdges, TheLocalMachineGetsThePayloadCopiedBelowItsDriveAndReadOnlyFi
 
   Lines expected = Opening("LOCALMACHINE");
   Append(expected, ShellsAnswered(1, 5));
-  for (const std::string& name : PayloadOrder(scene.site)) {
+  for (const std::string& name : scene.site.PayloadOrder()) {
     expected.push_back("Transfer File: BSP/UPGRADE\\" + name);
     if (name == "ro.bin") expected.push_back("Changing READ-ONLY bit on FILE: C:\\VELMORANT\\BSP/UPGRADE\\ro.bin");
   }

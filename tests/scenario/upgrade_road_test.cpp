@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/file.h"
 #include "tests/scenario/upgrade_lines.h"
 #include "tests/scenario/upgrade_scene.h"
 
@@ -43,16 +42,13 @@ TEST(UpgradeRoad, AnInstallerUpgradesAControllerFromTheListedLineToItsReturn) {
   scene.Run();
 
   // The files go in the order the folder lists them.
-  std::vector<platform::DirectoryEntry> entries;
-  ASSERT_TRUE(platform::ListDirectory(site.PayloadFolder(), &entries));
   Lines expected = Opening("r5 i.MX6");
   Append(expected, ShellsAnswered(1, 5));
-  for (const platform::DirectoryEntry& entry : entries) {
-    if (entry.isDirectory) continue;
-    if (entry.name == "same.bin") {
+  for (const std::string& name : site.PayloadOrder()) {
+    if (name == "same.bin") {
       expected.push_back("Checking File: BSP/UPGRADE\\same.bin  CheckSum OK");
     } else {
-      Append(expected, FileSent(entry.name));
+      Append(expected, FileSent(name));
     }
   }
   Append(expected, ShellsAnswered(6, 7));

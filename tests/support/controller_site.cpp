@@ -7,6 +7,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "platform/file.h"
+
 #include "platform/clock.h"
 
 namespace testing_support {
@@ -93,6 +95,16 @@ std::string ControllerSite::PayloadFolder() const {
 
 void ControllerSite::WritePayload(const std::string& name, const std::vector<uint8_t>& bytes) const {
   WriteHostFile(PayloadFolder() + "/" + name, bytes);
+}
+
+std::vector<std::string> ControllerSite::PayloadOrder() const {
+  std::vector<platform::DirectoryEntry> entries;
+  EXPECT_TRUE(platform::ListDirectory(PayloadFolder(), &entries));
+  std::vector<std::string> names;
+  for (const platform::DirectoryEntry& entry : entries) {
+    if (!entry.isDirectory && entry.name[0] != '.') names.push_back(entry.name);
+  }
+  return names;
 }
 
 std::string ControllerSite::ControllerUpgradeFolder() const { return config.root + "/mmcblk0p4/UPGRADE"; }

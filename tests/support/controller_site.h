@@ -51,6 +51,9 @@ class ControllerSite {
   // The PC's payload folder BSP/UPGRADE (host path), created on demand, and a file in it.
   std::string PayloadFolder() const;
   void WritePayload(const std::string& name, const std::vector<uint8_t>& bytes) const;
+  // The payload folder's files in the order the PC's file system lists them, folders and names
+  // beginning with "." left out: the order in which an upgrade takes them.
+  std::vector<std::string> PayloadOrder() const;
   // The controller's upgrade folder on its BSP partition (host path), and a file in it.
   std::string ControllerUpgradeFolder() const;
   void WriteOnController(const std::string& name, const std::vector<uint8_t>& bytes) const;

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "discovery/device_record.h"
-#include "platform/file.h"
 #include "tests/support/controller_site.h"
 #include "tests/support/fake_controllers.h"
 #include "tests/support/test_world.h"
@@ -67,17 +66,6 @@ class Plan : public ::testing::Test {
     return 0;
   }
 
-  // The payload files in the order the folder lists them, dot-names and folders left out.
-  Names Listed() {
-    std::vector<platform::DirectoryEntry> entries;
-    EXPECT_TRUE(platform::ListDirectory(site.PayloadFolder(), &entries));
-    Names names;
-    for (const platform::DirectoryEntry& entry : entries) {
-      if (!entry.isDirectory && entry.name[0] != '.') names.push_back(entry.name);
-    }
-    return names;
-  }
-
   testing_support::TestWorld world;
   testing_support::ControllerSite site;
 };
@@ -105,7 +93,7 @@ TEST_F(Plan, OperationsOneToFiveThenEveryPayloadFileThenSixSevenAndTheWait) {
   DeviceRecord device = Device(9);
   CUpdateDlg dialog(nullptr, &device);
 
-  const Names files = Listed();
+  const Names files = site.PayloadOrder();
   EXPECT_EQ(files.size(), 3u);
   EXPECT_EQ(Describe(dialog), Concat({Operations(1, 5), files, Operations(6, 8)}));
 }
