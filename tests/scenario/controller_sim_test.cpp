@@ -1,6 +1,8 @@
 // The controller simulator driven byte by byte from a client host in a simulated LAN. Requests are
 // written with the simulator's own codec; its answers are checked against bytes spelled out here, so
-// that a mistake in its codec shows.
+// that a mistake in its codec shows. Besides the protocol: every shell line lands in commands.log, a
+// dry controller answers lines without running them, and a silent one sends nothing it was not asked
+// for.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -31,7 +33,7 @@ constexpr uint64_t kSeed = 20240611;
 const std::string kPrimer = "CONNECTSERVERHOST\r\n\r\n";
 const Bytes kProbe = {0x47, 0x48, 0, 0, 0, 0, 0, 0};
 
-const char* const kUpgradeLines[] = {
+const std::vector<std::string> kUpgradeLines = {
     "umount /MIRU/BSP",        "mkdir /MIRU/BSP",        "mount /dev/mmcblk0p4 /MIRU/BSP",
     "rm -Rf /MIRU/BSP/UPGRADE", "mkdir /MIRU/BSP/UPGRADE", "chmod -R 755 /MIRU/BSP",
     "sh /MIRU/BSP/UPGRADE/upgrade.sh &",
@@ -54,6 +56,19 @@ Bytes Ints(std::initializer_list<int32_t> values) {
   return bytes;
 }
 
+// A pattern that no off-by-one in a copy or an offset leaves unchanged.
+Bytes Content(size_t size) {
+  Bytes content(size);
+  for (size_t i = 0; i < size; ++i) content[i] = uint8_t(i * 13 + 7);
+  return content;
+}
+
+uint32_t ByteSum(const Bytes& bytes) {
+  uint32_t sum = 0;
+  for (uint8_t b : bytes) sum += b;
+  return sum;
+}
+
 Bytes ReadHostFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -70,26 +85,16 @@ void WriteHostFile(const fs::path& path, const Bytes& bytes) {
 class ControllerSim : public ::testing::Test {
  protected:
   ControllerSim() : world(0, kSeed) {
-    world.AddHost("pc", kClientAddress);
+    clientHost = world.AddHost("pc", kClientAddress);
     controllerHost = world.AddHost("controller", kControllerAddress);
     root = fs::temp_directory_path() /
            ("bsplift-controller-sim-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     fs::remove_all(root);
-    config.address = kControllerAddress;
-    config.port = kServicePort;
-    config.mac = "0050C2ABCDEF";
-    config.name = "LOBBY";
-    config.type = 9;
-    config.subtype = 3;
-    config.secondText = "BSP 2.1";
-    config.root = root.string();
-    config.log = [this](const std::string& line) { log.push_back(line); };
+    config = DefaultConfig();
   }
 
   ~ControllerSim() override {
-    for (Socket s : opened) Close(s);
-    controller.reset();
-    reactor.reset();
+    Stop();
     fs::remove_all(root);
   }
 
@@ -98,6 +103,40 @@ class ControllerSim : public ::testing::Test {
       std::printf("world seed %llu; controller log:\n", static_cast<unsigned long long>(world.Seed()));
       for (const std::string& line : log) std::printf("  %s\n", line.c_str());
     }
+  }
+
+  // The controller every test starts from: a type 9 with discovery, its sandbox in root, its log
+  // kept for the failure printout.
+  ::sim::ControllerConfig DefaultConfig() {
+    ::sim::ControllerConfig fresh;
+    fresh.address = kControllerAddress;
+    fresh.port = kServicePort;
+    fresh.mac = "0050C2ABCDEF";
+    fresh.name = "LOBBY";
+    fresh.type = 9;
+    fresh.subtype = 3;
+    fresh.secondText = "BSP 2.1";
+    fresh.root = root.string();
+    fresh.log = [this](const std::string& line) { log.push_back(line); };
+    return fresh;
+  }
+
+  // Closes the client's sockets, then the controller and its reactor.
+  void Stop() {
+    for (Socket s : opened) Close(s);
+    opened.clear();
+    controller.reset();
+    reactor.reset();
+  }
+
+  // Between the cases of a table: no controller, no connections, an empty sandbox and the default
+  // configuration. The world and its clock go on; the log goes on too, with a mark, so that a
+  // failure printout shows every case.
+  void Reset() {
+    Stop();
+    fs::remove_all(root);
+    config = DefaultConfig();
+    log.push_back("--- next case: fresh sandbox ---");
   }
 
   void StartController() {
@@ -118,7 +157,7 @@ class ControllerSim : public ::testing::Test {
   Socket Connect() {
     Socket s = Track(OpenTcp());
     EXPECT_EQ(platform::Connect(s, Endpoint{kControllerAddress, kServicePort}), 0);
-    Send(s, kPrimer.data(), int(kPrimer.size()));
+    SendBytes(s, Bytes(kPrimer.begin(), kPrimer.end()));
     return s;
   }
 
@@ -136,7 +175,8 @@ class ControllerSim : public ::testing::Test {
     return true;
   }
 
-  // The next message, skipping those to all sinks unless asked for them.
+  // The next message, skipping those to all sinks unless asked for them. A length that no reader
+  // accepts fails the test: the stream cannot be framed past it.
   bool NextMessage(Socket s, Reply* reply, uint32_t timeoutMs = 30000, bool allSinksToo = false) {
     uint64_t deadline = world.NowMs() + timeoutMs;
     for (;;) {
@@ -147,15 +187,26 @@ class ControllerSim : public ::testing::Test {
       if (!ReadExactly(s, 8, &header, 1000)) return false;
       reply->id = int16_t(header[0] | header[1] << 8);
       reply->code = int16_t(header[2] | header[3] << 8);
-      if (!ReadExactly(s, size_t(IntAt(header, 4)), &reply->payload, 1000)) return false;
+      int32_t length = IntAt(header, 4);
+      if (length < 0 || int64_t(::sim::kHeaderBytes) + length > ::sim::kMaxFrameBytes) {
+        ADD_FAILURE() << "message " << reply->id << " with code " << reply->code << " claims " << length
+                      << " payload bytes";
+        return false;
+      }
+      if (!ReadExactly(s, size_t(length), &reply->payload, 1000)) return false;
       if (allSinksToo || reply->id != 0x7FFF) return true;
     }
   }
 
+  // The answer to the request, passing over messages to all sinks; an empty one (and a failure)
+  // when none came.
   Reply Ask(Socket s, const ::sim::WireWriter& request) {
     SendBytes(s, request.Bytes());
     Reply reply;
-    NextMessage(s, &reply);
+    if (!NextMessage(s, &reply)) {
+      ADD_FAILURE() << "no answer to request " << request.Code();
+      return Reply();
+    }
     return reply;
   }
   // The request with this id, code and payload items (see testing_support::Message).
@@ -210,6 +261,7 @@ class ControllerSim : public ::testing::Test {
   fs::path Partition(const std::string& relative) const { return root / "mmcblk0p4" / relative; }
 
   testing_support::TestWorld world;
+  platform::sim::HostId clientHost;
   platform::sim::HostId controllerHost;
   fs::path root;
   ::sim::ControllerConfig config;
@@ -362,8 +414,6 @@ TEST_F(ControllerSim, UpgradeLinesAndTransferLeaveTheFilesOnThePartition) {
 
   Bytes content(250000);
   for (size_t i = 0; i < content.size(); ++i) content[i] = uint8_t(i * 7 + 200);
-  uint32_t sum = 0;
-  for (uint8_t b : content) sum += b;
   const std::string remote = "BSP/UPGRADE\\rootfs.img";
 
   Reply missing = Ask(s, 20, 14030, remote);
@@ -376,7 +426,7 @@ TEST_F(ControllerSim, UpgradeLinesAndTransferLeaveTheFilesOnThePartition) {
     SendBytes(s, Message(0, 14000, int32_t(n), Bytes(content.begin() + long(at), content.begin() + long(at + n))).Bytes());
   }
   Reply present = Ask(s, 22, 14030, remote);
-  EXPECT_EQ(present.payload, Ints({250000, int32_t(sum)}));
+  EXPECT_EQ(present.payload, Ints({250000, int32_t(ByteSum(content))}));
   EXPECT_EQ(ReadHostFile(Partition("UPGRADE/rootfs.img")), content);
   EXPECT_FALSE(fs::exists(root / "MIRU" / "BSP" / "UPGRADE"));
 
@@ -498,6 +548,87 @@ TEST_F(ControllerSim, NeverReturnFaultKeepsTheControllerSilentAfterTheUpgrade) {
   for (int i = 0; i < 60; ++i) ASSERT_TRUE(ProbeOnce(probe, 1000).empty()) << "after " << i << " s";
 }
 
+// --- dry commands and commands.log ----------------------------------------------------------------
+
+TEST_F(ControllerSim, DryControllerAnswersEveryUpgradeLineAndKeepsThePartitionAsItWas) {
+  const Bytes image = Content(5000);
+  const Bytes script = {'e', 'x', 'i', 't', '\n'};
+  const struct {
+    bool dry;
+    int32_t imageSize;
+    int32_t imageSum;
+  } cases[] = {
+      {true, 5000, int32_t(ByteSum(image))},
+      {false, -1, 0},  // rm -Rf took the folder, the script with it
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.dry ? "dry" : "run");
+    Reset();
+    config.dryCommands = c.dry;
+    WriteHostFile(Partition("UPGRADE/rootfs.img"), image);
+    WriteHostFile(Partition("UPGRADE/upgrade.sh"), script);
+    StartController();
+    Socket s = Connect();
+    Login(s);
+
+    int16_t id = 10;
+    for (const std::string& line : kUpgradeLines) {
+      Reply answer = Ask(s, ++id, 8376, line);
+      EXPECT_EQ(answer.id, id) << line;
+      EXPECT_EQ(answer.code, 8377) << line;
+      EXPECT_TRUE(answer.payload.empty()) << line;
+    }
+    Reply compared = Ask(s, 30, 14030, "BSP/UPGRADE\\rootfs.img");
+    EXPECT_EQ(compared.code, 14031);
+    EXPECT_EQ(compared.payload, Ints({c.imageSize, c.imageSum}));
+
+    // Neither script line took the controller off the air: the same connection is still served.
+    world.RunFor((config.rebootSeconds + 1) * 1000);
+    EXPECT_TRUE(controller->OnAir());
+    EXPECT_EQ(controller->UpgradeRuns(), 0);
+    EXPECT_EQ(Ask(s, 31, 8120).code, 8121);
+    EXPECT_EQ(fs::exists(Partition("UPGRADE/upgrade.sh")), c.dry);
+  }
+}
+
+TEST_F(ControllerSim, DryUpgradeScriptLineLeavesTheControllerOnTheAirWhereARealOneRebootsIt) {
+  for (bool dry : {true, false}) {
+    SCOPED_TRACE(dry ? "dry" : "run");
+    Reset();
+    config.dryCommands = dry;
+    WriteHostFile(Partition("UPGRADE/upgrade.sh"), Bytes{'\n'});
+    StartController();
+    Socket s = Connect();
+    Login(s);
+    EXPECT_EQ(Ask(s, 3, 8376, kUpgradeLines.back()).code, 8377);
+    world.RunFor(1000);
+    EXPECT_EQ(controller->OnAir(), dry);
+    EXPECT_EQ(controller->UpgradeRuns(), dry ? 0 : 1);
+    EXPECT_EQ(controller->ConnectionCount(), dry ? 1u : 0u);
+  }
+}
+
+TEST_F(ControllerSim, CommandsLogGainsEveryLineAsReceivedInOrderWhetherRunOrNot) {
+  std::vector<std::string> lines = kUpgradeLines;
+  lines.insert(lines.begin() + 3, {"reboot -f", "  mkdir   /MIRU/odd spacing  ", ""});
+  for (bool dry : {false, true}) {
+    SCOPED_TRACE(dry ? "dry" : "run");
+    Reset();
+    config.dryCommands = dry;
+    WriteHostFile(root / "commands.log", Bytes{'e', 'a', 'r', 'l', 'i', 'e', 'r', '\n'});
+    StartController();
+    Socket s = Connect();
+    Login(s);
+    int16_t id = 100;
+    for (const std::string& line : lines) EXPECT_EQ(Ask(s, ++id, 8376, line).id, id);
+
+    std::string expected = "earlier\n";
+    for (const std::string& line : lines) expected += line + "\n";
+    const Bytes logged = ReadHostFile(root / "commands.log");
+    EXPECT_EQ(std::string(logged.begin(), logged.end()), expected);
+  }
+}
+
 // --- messages to all sinks -----------------------------------------------------------------------
 
 TEST_F(ControllerSim, MessageToAllSinksArrivesEveryFiveSeconds) {
@@ -510,6 +641,75 @@ TEST_F(ControllerSim, MessageToAllSinksArrivesEveryFiveSeconds) {
     ASSERT_TRUE(ReadExactly(s, 12, &wire, 6000));
     EXPECT_EQ(wire, (Bytes{0xFF, 0x7F, 100, 0, 4, 0, 0, 0, uint8_t(n), 0, 0, 0}));
     EXPECT_EQ(world.NowMs() - connectedAt, uint64_t(5000 * n));
+  }
+}
+
+TEST_F(ControllerSim, SilentControllerSendsNothingUnrequestedButStillAnswers) {
+  constexpr uint32_t kWatchMs = 30000;
+  for (bool silent : {false, true}) {
+    SCOPED_TRACE(silent ? "silent" : "default");
+    Reset();
+    config.faults.silent = silent;
+    StartController();
+    Socket s = Connect();
+    uint64_t connectedAt = world.NowMs();
+    Login(s);
+
+    std::vector<uint64_t> arrivals;
+    Reply frame;
+    uint64_t until = connectedAt + kWatchMs;
+    while (world.NowMs() < until && NextMessage(s, &frame, uint32_t(until - world.NowMs()), true)) {
+      EXPECT_EQ(frame.id, 0x7FFF);
+      EXPECT_EQ(frame.code, 100);
+      EXPECT_EQ(frame.payload, Ints({int32_t(arrivals.size() + 1)}));
+      arrivals.push_back(world.NowMs() - connectedAt);
+    }
+    std::vector<uint64_t> expected;
+    if (!silent) {
+      for (uint64_t at = 5000; at <= kWatchMs; at += 5000) expected.push_back(at);
+    }
+    EXPECT_EQ(arrivals, expected);
+    Reply answer = Ask(s, 40, 8120);
+    EXPECT_EQ(answer.id, 40);
+    EXPECT_EQ(answer.code, 8121);
+  }
+}
+
+TEST_F(ControllerSim, ClientStreamingALargeFileToASilentControllerHearsNothingUntilItAsks) {
+  // Eight seconds of stream behind the client's link: longer than the period of the unrequested
+  // message, which the default controller sends meanwhile.
+  constexpr uint32_t kLinkBytesPerMs = 1250;
+  constexpr size_t kFileBytes = 10000000;
+  constexpr size_t kChunkBytes = 100000;
+  const Bytes file = Content(kFileBytes);
+  const std::string remote = "BSP\\big.img";
+  world.SetLinkRate(clientHost, kLinkBytesPerMs);
+  for (bool silent : {false, true}) {
+    SCOPED_TRACE(silent ? "silent" : "default");
+    Reset();
+    config.faults.silent = silent;
+    StartController();
+    Socket s = Connect();
+    Login(s);
+    ASSERT_EQ(Ask(s, 5, 14032, remote, int32_t(kFileBytes), int32_t(kFileBytes)).code, 14033);
+
+    uint64_t startMs = world.NowMs();
+    for (size_t at = 0; at < kFileBytes; at += kChunkBytes) {
+      const Bytes chunk(file.begin() + long(at), file.begin() + long(at + kChunkBytes));
+      SendBytes(s, Message(0, 14000, int32_t(kChunkBytes), chunk).Bytes());
+    }
+    EXPECT_GE(world.NowMs() - startMs, 7000u);
+
+    SendBytes(s, Message(6, 14030, remote).Bytes());
+    Reply first;
+    ASSERT_TRUE(NextMessage(s, &first, 30000, true));
+    if (silent) {
+      EXPECT_EQ(first.id, 6);
+      EXPECT_EQ(first.code, 14031);
+      EXPECT_EQ(first.payload, Ints({int32_t(kFileBytes), int32_t(ByteSum(file))}));
+    } else {
+      EXPECT_EQ(first.id, 0x7FFF);
+    }
   }
 }
 
