@@ -69,8 +69,6 @@ class CVRServer : public CSocketSink {
   int32_t GetSystemType() const { return systemType; }
   int GetSinkCount() const { return sinkCount; }
   int GetDeferredCount() const { return deferredCount; }
-  // Closed by CloseServer while in use; it delivers nothing more and goes when the last use ends.
-  int IsRetired() const { return retired; }
 
  private:
   friend class ServerHold;

@@ -70,7 +70,6 @@ class CPkgLiftOperation8 : public CUpdateProc {
   CPkgLiftOperation8();
   // Always returns 1; `failed` tells whether the controller came back.
   int Run(CUpdateDlg* dialog) override;
-  const std::vector<std::unique_ptr<CPingSocket>>& ProbeSockets() const { return probeSockets; }
 
  private:
   // 1 when one probe round heard the target's own answer.

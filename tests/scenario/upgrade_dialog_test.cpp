@@ -3,13 +3,11 @@
 // that does nothing.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "net/server.h"
-#include "platform/sim/world.h"
 #include "tests/scenario/upgrade_lines.h"
 #include "tests/scenario/upgrade_scene.h"
 #include "upgrade/update_dialog_template.h"
@@ -20,9 +18,6 @@ using testing_support::Lines;
 using testing_support::PatternBytes;
 using testing_support::UpgradeScene;
 using HeadlessBackend = ui::headless::HeadlessBackend;
-
-// A chunk on the wire: header, the length item, 100,000 bytes.
-constexpr int64_t kChunkFrameBytes = 8 + 4 + 100000;
 
 // What the person does to end the upgrade dialog.
 struct Close {
@@ -50,16 +45,10 @@ TEST(UpgradeDialog, ClosedWhileAFileStreamsItEndsOnceTheFileHasLandedAndNoFurthe
     scene.site.WritePayload("big.bin", big);
     // The controller sits on its input for two seconds from the moment the third chunk has filled
     // the connection's window: the copy, with nothing more it may send, waits for room and
-    // dispatches window messages, and the person's close comes in then. Nothing follows the
-    // announcement before its answer, so what was read by then is all that precedes the chunks.
-    scene.site.Config().faults.stallMs = 2000;
+    // dispatches window messages, and the person's close comes in then.
+    scene.site.StallWhenChunksFillTheWindow(3, 2000);
     bool stalled = false;
     scene.site.OnLog([&](const std::string& line) {
-      if (line.find(" request 14032 ") != std::string::npos) {
-        int64_t beforeChunks = scene.site.Controller().BytesRead(std::atoi(line.c_str() + 1));
-        scene.site.Controller().Faults().stallAfterBytes =
-            beforeChunks + 3 * kChunkFrameBytes - int64_t(platform::sim::kStreamWindowBytes);
-      }
       if (line.find(" stalled: ") != std::string::npos) stalled = true;
     });
     uint32_t pressed = 0;

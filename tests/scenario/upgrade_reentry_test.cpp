@@ -18,14 +18,6 @@ using testing_support::PatternBytes;
 using testing_support::UpgradeScene;
 using Lines = std::vector<std::string>;
 
-// Bytes the client sends on its session before the first chunk: the primer (21), the challenge
-// request (8), the login (68), the system information request (8), the five shell lines (28, 28, 44,
-// 36, 36), and the compare (32) and announcement (40) of "BSP/UPGRADE\big.bin".
-constexpr int64_t kBytesBeforeChunks = 349;
-constexpr int64_t kChunkFrameBytes = 8 + 4 + 100000;
-// What the simulated connection holds unread before a sender must wait.
-constexpr int64_t kWindowBytes = 128 * 1024;
-
 // The main dialog with a timer handler that counts its ticks during the upgrade and, when told to,
 // does the worst it could: closes the session under the transfer.
 class MeddlingMainDialog : public CPKGLIFTDlg {
@@ -65,7 +57,7 @@ TEST(UpgradeReentry, TimersFiringWhileAChunkWaitsForAStalledReaderLeaveTheStepAl
     site.Config().faults.silent = true;
     // The controller stops reading just when the fifth chunk has filled the connection's window, so
     // that the copy, with nothing more it may send, waits for room and pumps window messages.
-    site.Config().faults.stallAfterBytes = kBytesBeforeChunks + 5 * kChunkFrameBytes - kWindowBytes;
+    site.StallWhenChunksFillTheWindow(5);
     uint32_t stalledAt = 0;
     site.OnLog([&](const std::string& line) {
       if (line.find(" stalled: ") != std::string::npos) stalledAt = platform::GetTickCount();

@@ -32,7 +32,7 @@ class UpgradeScene {
     if (!started) Start();
     ui::ScopedBackend installed(backend);
     CPKGLIFTDlg dialog;
-    mainResult = dialog.DoModal();
+    dialog.DoModal();
   }
 
   // The virtual tick at which the upgrade dialog first showed `line` (or a line containing it).
@@ -42,7 +42,6 @@ class UpgradeScene {
   ControllerSite site;
   Installer installer;
   TimedBackend backend{&installer};
-  int mainResult = 0;
 
  private:
   bool started = false;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -36,6 +37,7 @@ ControllerSite::ControllerSite(platform::sim::World& world) : world(world), base
   config.log = [this](const std::string& line) {
     log.push_back(line);
     logTicks.push_back(platform::GetTickCount());
+    if (stallAfterChunks >= 0 && line.find(" request 14032 ") != std::string::npos) StallAtAnnouncement(line);
     if (watcher) watcher(line);
   };
 }
@@ -45,6 +47,21 @@ ControllerSite::~ControllerSite() {
   reactor.reset();
   std::error_code ignored;
   fs::remove_all(base, ignored);
+}
+
+void ControllerSite::StallWhenChunksFillTheWindow(int chunks, uint32_t stallMs) {
+  stallAfterChunks = chunks;
+  config.faults.stallMs = stallMs;
+}
+
+void ControllerSite::StallAtAnnouncement(const std::string& line) {
+  // Nothing follows an announcement before its answer, so what the connection ("#N ...") has read
+  // by now is all that precedes the chunks.
+  constexpr int64_t kChunkFrameBytes = 8 + 4 + 100000;  // header, length item, the bytes
+  int64_t beforeChunks = controller->BytesRead(std::atoi(line.c_str() + 1));
+  controller->Faults().stallAfterBytes =
+      beforeChunks + stallAfterChunks * kChunkFrameBytes - int64_t(platform::sim::kStreamWindowBytes);
+  stallAfterChunks = -1;
 }
 
 int ControllerSite::Start() {

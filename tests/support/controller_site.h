@@ -38,6 +38,10 @@ class ControllerSite {
   const std::vector<std::string>& Log() const { return log; }
   // Called with each line the controller logs, as it logs it (inside the controller's handler).
   void OnLog(std::function<void(const std::string&)> fn) { watcher = std::move(fn); }
+  // Has the controller stop reading (for stallMs; 0: for good) just as the client has handed over
+  // `chunks` whole chunks of the next file it announces: the connection's window is then full, so
+  // the client's copy has nothing it may send and waits for room, dispatching window messages.
+  void StallWhenChunksFillTheWindow(int chunks, uint32_t stallMs = 0);
   // The codes of the requests the controller logged, in order of arrival ("#2 request 8376 ..."
   // gives 8376), answered or not.
   std::vector<int> RequestCodes() const;
@@ -65,6 +69,8 @@ class ControllerSite {
   std::string Base() const { return base; }
 
  private:
+  void StallAtAnnouncement(const std::string& line);
+
   platform::sim::World& world;
   std::string base;
   sim::ControllerConfig config;
@@ -74,6 +80,7 @@ class ControllerSite {
   std::vector<std::string> log;
   std::vector<uint32_t> logTicks;  // of each line of log
   std::function<void(const std::string&)> watcher;
+  int stallAfterChunks = -1;  // see StallWhenChunksFillTheWindow
 };
 
 // Bytes of a file (host path); empty when it cannot be read.
