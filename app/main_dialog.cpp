@@ -147,6 +147,7 @@ void CPKGLIFTDlg::OnSelChange(int controlId) {
 
 void CPKGLIFTDlg::OnStart() {
   CloseSession();
+  startFailure = StartFailure::None;
   if (deviceList->GetCurSel() == ui::LB_ERR) return;
   if (ConfirmUpgrade() != 1) return;
   std::unique_ptr<DeviceRecord> device = ConnectSelectedDevice(kLoginTypeFull);
@@ -182,7 +183,14 @@ std::unique_ptr<DeviceRecord> CPKGLIFTDlg::ConnectSelectedDevice(int32_t systemT
   DeviceRecord* record = RecordAt(deviceList->GetCurSel());
   CVRServer* server = GetServer();
   server->SetTarget(systemType, "");
-  if (!record || !server->Connect(platform::Endpoint{record->address, record->port})) {
+  if (!record) {
+    startFailure = StartFailure::NoLine;
+    CloseSession();
+    return nullptr;
+  }
+  if (!server->Connect(platform::Endpoint{record->address, record->port})) {
+    startFailure = server->GetConnectFailure() == CVRServer::ConnectFailure::Login ? StartFailure::Login
+                                                                                   : StartFailure::Connection;
     CloseSession();
     return nullptr;
   }
@@ -191,9 +199,11 @@ std::unique_ptr<DeviceRecord> CPKGLIFTDlg::ConnectSelectedDevice(int32_t systemT
   CVRMSG* answer = nullptr;
   std::string text;
   if (!query.Ask(&answer, &request) || !answer->ReadString(text)) {
+    startFailure = StartFailure::SystemInformation;
     CloseSession();
     return nullptr;
   }
+  startFailure = StartFailure::None;
   // Type first, four values not used, subtype sixth. A value the answer does not hold leaves what
   // discovery said in place.
   int32_t values[kSystemInfoValues] = {record->type, 0, 0, 0, 0, record->subtype};

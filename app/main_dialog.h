@@ -33,6 +33,10 @@ inline constexpr const char* kUpgradeNotSuccessful =
 inline constexpr const char* kProductVersion = "1.4 Build 5.0 Rel";
 inline constexpr const char* kCoreVersion = "7.1 Build 269.0 Rel";
 
+// Why the last Start ended before an upgrade dialog opened, for a front end to tell a person (the
+// dialog itself ends such a Start silently).
+enum class StartFailure { None, NoLine, Connection, Login, SystemInformation };
+
 class CPKGLIFTDlg : public ui::Dialog {
  public:
   // Opens one discovery socket per chosen local address (at most two). `parent` is borrowed.
@@ -82,6 +86,7 @@ class CPKGLIFTDlg : public ui::Dialog {
   void SetUpgradeRunning(int running) { upgradeRunning = running; }
   int IsUpgradeRunning() const { return upgradeRunning; }
   int IsDiagnosticView() const { return diagnosticView; }
+  StartFailure GetStartFailure() const { return startFailure; }
   ui::ListBox& DeviceList() { return *deviceList; }
   ui::ListBox& FilterList() { return *filterList; }
   const std::vector<std::unique_ptr<CPingSocket>>& DiscoverySockets() const { return discoverySockets; }
@@ -100,4 +105,5 @@ class CPKGLIFTDlg : public ui::Dialog {
   uint32_t lastKeyDown = 0;
   int upgradeRunning = 0;
   int diagnosticView = 0;
+  StartFailure startFailure = StartFailure::None;
 };

@@ -7,7 +7,9 @@
 
 CPingSocket::CPingSocket(uint32_t localAddress) : socket(platform::OpenUdp()), localAddress(localAddress) {
   if (!IsValid()) return;
-  platform::Bind(socket, platform::Endpoint{localAddress, kDiscoveryPort});
+  if (platform::Bind(socket, platform::Endpoint{localAddress, kDiscoveryPort}) != 0) {
+    bindError = platform::LastSocketError();
+  }
   if (platform::SetBroadcast(socket, true) != 0) {
     platform::Close(socket);
     socket = platform::kInvalidSocket;

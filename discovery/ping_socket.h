@@ -31,11 +31,14 @@ class CPingSocket {
   int ReceiveAnswer(uint8_t* answer, platform::Endpoint* sender);
 
   int IsValid() const { return socket != platform::kInvalidSocket; }
+  // 0 when the socket holds port 444 on its address; else the socket error of the failed bind.
+  int GetBindError() const { return bindError; }
   uint32_t GetLocalAddress() const { return localAddress; }
 
  private:
   platform::Socket socket;
   uint32_t localAddress;
+  int bindError = 0;
 };
 
 // The discovery sockets of this PC: for each adapter class from 0 to CountLocalAddresses() - 1, one

@@ -21,11 +21,14 @@ int32_t ClientKind(int32_t systemType) { return systemType == 9 ? 19 : 3; }
 
 int CVRServer::Connect(platform::Endpoint address) {
   rxStart = rxFill = pinEnd;
+  connectFailure = ConnectFailure::Connection;
   if (connection->ConnectDirect(address) != 0) return 0;
   if (!Login()) {
+    connectFailure = ConnectFailure::Login;
     connection->Close();
     return 0;
   }
+  connectFailure = ConnectFailure::None;
   return 1;
 }
 

@@ -38,6 +38,9 @@ class CVRServer : public CSocketSink {
   int Connect(platform::Endpoint address);
   // Challenge (request 14) and answer (request 27). 1 when the controller accepted.
   int Login();
+  // What the last Connect failed at, for a front end to tell a person.
+  enum class ConnectFailure { None, Connection, Login };
+  ConnectFailure GetConnectFailure() const { return connectFailure; }
 
   int IsConnected() const { return connection->IsOpen(); }
   CGConnection* GetConnection() { return connection.get(); }
@@ -97,6 +100,7 @@ class CVRServer : public CSocketSink {
   std::unique_ptr<CVRMSG> deferred[kMaxDeferred];
   int32_t deferredCount = 0;
   int32_t systemType = 0;
+  ConnectFailure connectFailure = ConnectFailure::None;
   std::string passPhrase;
   // Received bytes: [rxStart, rxFill) are not framed yet; [0, pinEnd) hold messages whose delivery
   // is still running (a sink may be servicing the session from inside), so they are never moved.

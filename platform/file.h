@@ -46,6 +46,9 @@ uint32_t GetFileAttributes(const std::string& path);
 int SetFileAttributes(const std::string& path, uint32_t attributes);
 
 std::string GetCurrentDirectory();
+// Makes `path` (relative to the current directory, or a drive path) the current directory. 1 on
+// success; 0 when it is no folder or cannot be entered, with the reason in GetLastError().
+int SetCurrentDirectory(const std::string& path);
 int GetLastError();
 
 }  // namespace platform

@@ -80,6 +80,7 @@ int CopyFile(const std::string& from, const std::string& to, bool failIfExists) 
 uint32_t GetFileAttributes(const std::string& path) { return Files().GetFileAttributes(path); }
 int SetFileAttributes(const std::string& path, uint32_t attributes) { return Files().SetFileAttributes(path, attributes); }
 std::string GetCurrentDirectory() { return Files().GetCurrentDirectory(); }
+int SetCurrentDirectory(const std::string& path) { return Files().SetCurrentDirectory(path); }
 int GetLastError() { return Files().GetLastError(); }
 
 }  // namespace platform

@@ -63,6 +63,7 @@ class FileService {
   virtual uint32_t GetFileAttributes(const std::string& path) = 0;
   virtual int SetFileAttributes(const std::string& path, uint32_t attributes) = 0;
   virtual std::string GetCurrentDirectory() = 0;
+  virtual int SetCurrentDirectory(const std::string& path) = 0;
   virtual int GetLastError() = 0;
 };
 

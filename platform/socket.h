@@ -56,6 +56,10 @@ int ShutdownReceive(Socket s);
 int ShutdownBoth(Socket s);
 int Close(Socket s);
 int LastSocketError();
+// What a failed Bind's LastSocketError() means where a person can do something about it: the port
+// is held by another socket, or the process may not bind it (a port below 1024 without the right).
+bool IsAddressInUseError(int error);
+bool IsPermissionError(int error);
 
 // One entry of WaitAny: which sockets to watch and, on return, which are readable.
 struct WaitEntry {

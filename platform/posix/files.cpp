@@ -202,6 +202,21 @@ std::string FileSystem::GetCurrentDirectory() {
   return buffer;
 }
 
+int FileSystem::SetCurrentDirectory(const std::string& path) {
+  std::string host = HostPath(path);
+  struct stat st;
+  if (stat(host.c_str(), &st) != 0) return Fail();
+  if (!S_ISDIR(st.st_mode)) {
+    errno = ENOTDIR;
+    return Fail();
+  }
+  if (!currentDirectory.empty()) {
+    currentDirectory = host;
+    return 1;
+  }
+  return chdir(host.c_str()) == 0 ? 1 : Fail();
+}
+
 int FileSystem::GetLastError() { return lastError; }
 
 FileService& RealFiles() {

@@ -30,6 +30,8 @@ class FileSystem : public FileService {
   uint32_t GetFileAttributes(const std::string& path) override;
   int SetFileAttributes(const std::string& path, uint32_t attributes) override;
   std::string GetCurrentDirectory() override;
+  // A simulated current directory moves; otherwise the process's own does (chdir).
+  int SetCurrentDirectory(const std::string& path) override;
   int GetLastError() override;
 
  private:

@@ -114,6 +114,7 @@ class FlakyFiles : public platform::FileService {
     return inner.SetFileAttributes(path, attributes);
   }
   std::string GetCurrentDirectory() override { return inner.GetCurrentDirectory(); }
+  int SetCurrentDirectory(const std::string& path) override { return inner.SetCurrentDirectory(path); }
   int GetLastError() override { return failedLast ? kReadError : inner.GetLastError(); }
 
  private:

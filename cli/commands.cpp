@@ -1,0 +1,499 @@
+#include "cli/commands.h"
+
+#include <nlohmann/json.hpp>
+
+#include <ostream>
+#include <vector>
+
+#include "app/app.h"
+#include "app/main_dialog.h"
+#include "app/main_dialog_template.h"
+#include "discovery/device_record.h"
+#include "discovery/device_types.h"
+#include "discovery/ping_socket.h"
+#include "platform/clock.h"
+#include "platform/file.h"
+#include "platform/socket.h"
+#include "support/format.h"
+#include "ui/headless/headless_backend.h"
+#include "ui/list_box.h"
+#include "ui/progress_bar.h"
+#include "upgrade/update_dialog.h"
+#include "upgrade/update_dialog_template.h"
+
+namespace {
+
+constexpr uint32_t kMsPerSecond = 1000;
+constexpr const char* kCompletedLine = "BSP Upgrade completed";
+constexpr int kTotalBarWidth = 30;
+constexpr int kItemBarWidth = 20;
+
+// The dialogs are told apart by their template, as a person tells windows apart by their look.
+CPKGLIFTDlg* AsMainDialog(ui::Dialog* dialog) {
+  return dialog && dialog->Layout().id == kMainDialogTemplateId ? dynamic_cast<CPKGLIFTDlg*>(dialog) : nullptr;
+}
+
+CUpdateDlg* AsUpgradeDialog(ui::Dialog* dialog) {
+  return dialog && dialog->Layout().id == kUpdateDialogTemplateId ? dynamic_cast<CUpdateDlg*>(dialog) : nullptr;
+}
+
+const DeviceRecord* RecordAt(CPKGLIFTDlg& dialog, int index) {
+  return static_cast<const DeviceRecord*>(dialog.DeviceList().GetItemData(index));
+}
+
+// The MAC as its line shows it: the first 12 characters of the controller's MAC text, in pairs.
+std::string LineMac(const DeviceRecord& record) {
+  std::string mac;
+  for (size_t i = 0; i < record.macText.size() && i < 12; ++i) {
+    if (i > 0 && i % 2 == 0) mac += ':';
+    mac += record.macText[i];
+  }
+  return mac;
+}
+
+std::string DottedAddress(uint32_t address) {
+  return Format("%u.%u.%u.%u", address & 0xFF, (address >> 8) & 0xFF, (address >> 16) & 0xFF, address >> 24);
+}
+
+// Says once why discovery may hear less than it should, so that an empty list is never a mystery.
+void ReportDiscoveryProblems(CPKGLIFTDlg& dialog, const Console& console) {
+  std::ostream& err = *console.err;
+  const auto& sockets = dialog.DiscoverySockets();
+  if (sockets.empty()) {
+    err << "bsplift: no network adapter has an IPv4 address, so no controller can be discovered\n";
+    return;
+  }
+  const char* consequence =
+      "; discovery goes on from a port the system picks, where only controllers that answer to the probe's own "
+      "port are heard\n";
+  for (const auto& socket : sockets) {
+    int error = socket->GetBindError();
+    if (!socket->IsValid() || error == 0) continue;
+    std::string where = "port 444 on " + DottedAddress(socket->GetLocalAddress());
+    if (platform::IsPermissionError(error)) {
+      err << "bsplift: not allowed to use " << where
+          << " (it needs root, or once: sudo setcap cap_net_bind_service+ep " << console.program << ")"
+          << consequence;
+    } else if (platform::IsAddressInUseError(error)) {
+      err << "bsplift: " << where << " is in use by another program (ss -ulpn 'sport = :444' names it)"
+          << consequence;
+    } else {
+      err << "bsplift: cannot bind " << where << " (socket error " << error << ")" << consequence;
+    }
+    return;
+  }
+}
+
+int Percent(const ui::ProgressBar& bar) {
+  int span = bar.GetRangeHigh() - bar.GetRangeLow();
+  return span > 0 ? int(int64_t(bar.GetPos() - bar.GetRangeLow()) * 100 / span) : 0;
+}
+
+std::string BarText(int percent, int width) {
+  int filled = percent * width / 100;
+  return std::string(size_t(filled), '#') + std::string(size_t(width - filled), '-');
+}
+
+// The headless backend, with the upgrade dialog mirrored on the console: each log line on stdout once
+// it is final (a line may still grow until the next one is added or the dialog ends), and on a
+// terminal the two bars on stderr.
+class ConsoleBackend : public ui::headless::HeadlessBackend {
+ public:
+  ConsoleBackend(ui::headless::Driver* driver, Console& console) : HeadlessBackend(driver), console(console) {}
+
+  int DialogCreated(ui::Dialog& dialog) override {
+    int created = HeadlessBackend::DialogCreated(dialog);
+    if (created && AsUpgradeDialog(&dialog)) {
+      printed = 0;
+      if (console.upgradeShown) console.upgradeShown(true);
+    }
+    return created;
+  }
+
+  void DialogDestroyed(ui::Dialog& dialog) override {
+    if (CUpdateDlg* upgrade = AsUpgradeDialog(&dialog)) {
+      PrintLines(*upgrade, upgrade->LogList().GetCount());
+      ClearBars();
+      if (console.upgradeShown) console.upgradeShown(false);
+    }
+    HeadlessBackend::DialogDestroyed(dialog);
+  }
+
+  void ControlChanged(ui::Dialog& dialog, ui::Control& control) override {
+    CUpdateDlg* upgrade = AsUpgradeDialog(&dialog);
+    if (!upgrade) return;
+    if (control.GetDlgCtrlID() == kLogListId) {
+      PrintLines(*upgrade, upgrade->LogList().GetCount() - 1);
+    } else if (control.Kind() == ui::ControlKind::ProgressBar) {
+      DrawBars(*upgrade);
+    }
+  }
+
+ private:
+  // Prints the log lines not yet printed below index `end`.
+  void PrintLines(CUpdateDlg& upgrade, int end) {
+    if (printed >= end) return;
+    bool redraw = barsShown;
+    ClearBars();
+    for (; printed < end; ++printed) *console.out << upgrade.LogList().GetText(printed) << '\n';
+    console.out->flush();
+    if (redraw) ShowBars();
+  }
+
+  void DrawBars(CUpdateDlg& upgrade) {
+    if (!console.errorIsTerminal) return;
+    int total = Percent(upgrade.TotalBar());
+    int item = Percent(upgrade.ItemBar());
+    std::string text = Format("total [%s] %3d%%   file [%s] %3d%%", BarText(total, kTotalBarWidth).c_str(), total,
+                              BarText(item, kItemBarWidth).c_str(), item);
+    if (barsShown && text == bars) return;
+    bars = text;
+    ShowBars();
+  }
+
+  void ShowBars() {
+    *console.err << "\r\033[K" << bars << std::flush;
+    barsShown = true;
+  }
+
+  void ClearBars() {
+    if (!barsShown) return;
+    *console.err << "\r\033[K" << std::flush;
+    barsShown = false;
+  }
+
+  Console& console;
+  int printed = 0;
+  std::string bars;
+  bool barsShown = false;
+};
+
+struct ListedDevice {
+  std::string line;
+  std::string mac;
+  std::string address;
+  uint16_t port = 0;
+  uint8_t type = 0;
+  uint8_t subtype = 0;
+  std::string name;
+};
+
+// Lets the main dialog discover for the given time, with the filter and view asked for set before its
+// first tick, takes its list, and closes it with Cancel.
+class ListDriver : public ui::headless::Driver {
+ public:
+  ListDriver(const ListOptions& options, const Console& console) : options(options), console(console) {}
+
+  void OnPoll(ui::headless::HeadlessBackend& ui) override {
+    CPKGLIFTDlg* dialog = AsMainDialog(ui.ActiveDialog());
+    if (!dialog || done) return;
+    if (!started) {
+      started = true;
+      start = platform::GetTickCount();
+      ReportDiscoveryProblems(*dialog, console);
+      SelectFilter(ui, *dialog);
+      if (options.diagnostic) {
+        ui.PressKey(kDiagnosticOnKey);
+        ui.PressKey(kDiagnosticOnKey);
+      }
+      return;
+    }
+    if (MsLeft() > 0) return;
+    for (int i = 0; i < dialog->DeviceList().GetCount(); ++i) {
+      const DeviceRecord* record = RecordAt(*dialog, i);
+      ListedDevice device;
+      device.line = dialog->DeviceList().GetText(i);
+      if (record) {
+        device.mac = LineMac(*record);
+        device.address = DottedAddress(record->address);
+        device.port = record->port;
+        device.type = record->type;
+        device.subtype = record->subtype;
+        device.name = record->name;
+      }
+      devices.push_back(device);
+    }
+    done = true;
+    ui.ClickButton(ui::IDCANCEL);
+  }
+
+  int OnMessageBox(const std::string& text, uint32_t style) override {
+    *console.err << text << '\n';
+    return (style & ui::MB_YESNO) ? ui::IDNO : ui::IDOK;
+  }
+
+  uint32_t MsUntilNextAction() override { return started && !done ? MsLeft() : 0; }
+
+  const std::vector<ListedDevice>& Devices() const { return devices; }
+
+ private:
+  uint32_t MsLeft() const {
+    uint32_t total = options.seconds * kMsPerSecond;
+    uint32_t gone = platform::MsSince(start);
+    return gone >= total ? 0 : total - gone;
+  }
+
+  void SelectFilter(ui::headless::HeadlessBackend& ui, CPKGLIFTDlg& dialog) {
+    if (options.filter.empty()) return;
+    ui::ListBox& filters = dialog.FilterList();
+    for (int i = 0; i < filters.GetCount(); ++i) {
+      if (filters.GetText(i) == options.filter) ui.SelectItem(kFilterListId, i);
+    }
+  }
+
+  const ListOptions& options;
+  const Console& console;
+  bool started = false;
+  bool done = false;
+  uint32_t start = 0;
+  std::vector<ListedDevice> devices;
+};
+
+struct Outcome {
+  std::string mac;
+  int code = kExitNotListed;
+  std::string words;
+};
+
+// Upgrades the named controllers one after another, as a person would: waits for the line, selects it,
+// presses Start, answers the warning, and presses the upgrade dialog's button once the run is over (or
+// at a Ctrl-C, to stop it after its current step).
+class UpgradeDriver : public ui::headless::Driver {
+ public:
+  UpgradeDriver(const UpgradeOptions& options, const Console& console) : options(options), console(console) {}
+
+  void OnPoll(ui::headless::HeadlessBackend& ui) override {
+    ui::Dialog* active = ui.ActiveDialog();
+    if (CUpdateDlg* upgrade = AsUpgradeDialog(active)) {
+      OnUpgradeDialog(ui, *upgrade);
+      return;
+    }
+    CPKGLIFTDlg* dialog = AsMainDialog(active);
+    if (!dialog) return;
+    if (!reported) {
+      reported = true;
+      ReportDiscoveryProblems(*dialog, console);
+      waitStart = platform::GetTickCount();
+    }
+    switch (phase) {
+      case Phase::Waiting:
+        return Wait(ui, *dialog);
+      case Phase::Selecting:
+        return PressStart(ui, *dialog);
+      case Phase::Started:
+        return AfterStart(*dialog);
+      case Phase::Closing:
+        if (!closed) closed = ui.ClickButton(ui::IDCANCEL) != 0;
+        return;
+    }
+  }
+
+  int OnMessageBox(const std::string& text, uint32_t style) override {
+    *console.err << text << '\n';
+    if (text == kUpgradeNotSuccessful) {
+      notSuccessful = true;
+      return ui::IDOK;
+    }
+    if (text != kUpgradeWarning) return (style & ui::MB_YESNO) ? ui::IDNO : ui::IDOK;
+    warningShown = true;
+    if (options.yes) return ui::IDYES;
+    std::string answer;
+    if (!console.inputIsTerminal) {
+      *console.err << "No terminal to answer on: taken as No (--yes answers Yes).\n";
+    } else {
+      *console.err << "Upgrade " << Current() << "? [y/N] " << std::flush;
+      if (console.readLine && console.readLine(&answer) && (answer == "y" || answer == "Y" || answer == "yes")) {
+        return ui::IDYES;
+      }
+    }
+    declined = true;
+    return ui::IDNO;
+  }
+
+  uint32_t MsUntilNextAction() override {
+    if (phase != Phase::Waiting) return phase == Phase::Closing ? ui::kWaitForever : 0;
+    uint32_t total = options.waitSeconds * kMsPerSecond;
+    uint32_t gone = platform::MsSince(waitStart);
+    return gone >= total ? 0 : total - gone;
+  }
+
+  // The exit code, after the summary when several controllers were named.
+  int Finish() {
+    for (size_t i = outcomes.size(); i < options.macs.size(); ++i) {
+      outcomes.push_back(Outcome{options.macs[i], kExitNotListed, stopped ? "skipped after Ctrl-C" : "not upgraded"});
+    }
+    int code = kExitCompleted;
+    for (const Outcome& outcome : outcomes) {
+      if (code == kExitCompleted) code = outcome.code;
+    }
+    if (outcomes.size() > 1) {
+      for (const Outcome& outcome : outcomes) *console.out << outcome.mac << '\t' << outcome.code << '\t' << outcome.words << '\n';
+    }
+    console.out->flush();
+    return code;
+  }
+
+ private:
+  enum class Phase { Waiting, Selecting, Started, Closing };
+
+  const std::string& Current() const { return options.macs[outcomes.size()]; }
+
+  int FindLine(CPKGLIFTDlg& dialog) const {
+    std::string wanted = NormalizeMac(Current());
+    for (int i = 0; i < dialog.DeviceList().GetCount(); ++i) {
+      const DeviceRecord* record = RecordAt(dialog, i);
+      if (record && NormalizeMac(LineMac(*record)) == wanted) return i;
+    }
+    return ui::LB_ERR;
+  }
+
+  void Wait(ui::headless::HeadlessBackend& ui, CPKGLIFTDlg& dialog) {
+    int line = FindLine(dialog);
+    if (line != ui::LB_ERR) {
+      ui.SelectItem(kDeviceListId, line);
+      phase = Phase::Selecting;
+    } else if (MsUntilNextAction() == 0) {
+      *console.err << "bsplift: " << Current() << " was not listed within " << options.waitSeconds << " s\n";
+      Record(kExitNotListed, Format("not listed within %u s", options.waitSeconds));
+    }
+  }
+
+  // Start is enabled only once the selection change has been handled, so it is pressed a turn later.
+  void PressStart(ui::headless::HeadlessBackend& ui, CPKGLIFTDlg& dialog) {
+    int line = dialog.DeviceList().GetCurSel();
+    if (line == ui::LB_ERR || line != FindLine(dialog) || !ui.ClickButton(ui::IDOK)) {
+      phase = Phase::Waiting;  // the line moved or left meanwhile: look for it again
+      return;
+    }
+    const DeviceRecord* record = RecordAt(dialog, line);
+    target = record ? Format("%s:%u", DottedAddress(record->address).c_str(), record->port) : "";
+    warningShown = declined = notSuccessful = upgradeShown = completed = pressed = false;
+    phase = Phase::Started;
+  }
+
+  void OnUpgradeDialog(ui::headless::HeadlessBackend& ui, CUpdateDlg& upgrade) {
+    upgradeShown = true;
+    if (pressed) return;
+    if (upgrade.IsRunOver()) {
+      int last = upgrade.LogList().GetCount() - 1;
+      completed = last >= 0 && upgrade.LogList().GetText(last) == kCompletedLine;
+      pressed = ui.ClickButton(ui::IDCANCEL) != 0;
+    } else if (console.interrupted && console.interrupted()) {
+      stopped = true;
+      pressed = ui.ClickButton(ui::IDCANCEL) != 0;
+    }
+  }
+
+  // Start has returned to the main dialog: what became of it.
+  void AfterStart(CPKGLIFTDlg& dialog) {
+    if (!warningShown) {
+      phase = Phase::Waiting;  // the line was gone by the time Start looked: try again
+      return;
+    }
+    if (declined) {
+      *console.err << "bsplift: " << Current() << ": the warning was answered No\n";
+      Record(kExitDeclined, "warning declined");
+    } else if (!upgradeShown) {
+      std::string why = StartFailureText(dialog.GetStartFailure());
+      *console.err << "bsplift: " << Current() << ": no upgrade began: " << why << '\n';
+      Record(kExitNoUpgrade, "no upgrade began: " + why);
+    } else if (notSuccessful) {
+      Record(kExitNotSuccessful, "upgrade began but was not successful");
+    } else if (completed) {
+      Record(kExitCompleted, "completed");
+    } else {
+      Record(kExitFailed, "upgrade failed");
+    }
+  }
+
+  std::string StartFailureText(StartFailure failure) const {
+    switch (failure) {
+      case StartFailure::Connection:
+        return "could not connect to " + target;
+      case StartFailure::Login:
+        return "the login to " + target + " failed (as type 1 and as type 9)";
+      case StartFailure::SystemInformation:
+        return target + " did not answer the system information request";
+      case StartFailure::NoLine:
+      case StartFailure::None:
+        break;
+    }
+    return "the controller left the list before Start could connect";
+  }
+
+  void Record(int code, const std::string& words) {
+    outcomes.push_back(Outcome{Current(), code, words});
+    waitStart = platform::GetTickCount();
+    phase = Phase::Waiting;
+    // The main dialog is closed from the next poll, once nothing is left to do.
+    if (outcomes.size() == options.macs.size() || stopped) phase = Phase::Closing;
+  }
+
+  const UpgradeOptions& options;
+  const Console& console;
+  Phase phase = Phase::Waiting;
+  bool reported = false;
+  uint32_t waitStart = 0;
+  std::string target;
+  bool warningShown = false;
+  bool declined = false;
+  bool notSuccessful = false;
+  bool upgradeShown = false;
+  bool completed = false;
+  bool pressed = false;
+  bool stopped = false;
+  bool closed = false;
+  std::vector<Outcome> outcomes;
+};
+
+}  // namespace
+
+int RunList(const ListOptions& options, Console& console) {
+  ListDriver driver(options, console);
+  {
+    ConsoleBackend backend(&driver, console);
+    ui::ScopedBackend installed(backend);
+    CPKGLIFTApp app;
+    app.InitInstance();
+  }
+  if (!options.json) {
+    for (const ListedDevice& device : driver.Devices()) *console.out << device.line << '\n';
+  } else {
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    for (const ListedDevice& device : driver.Devices()) {
+      list.push_back({{"mac", device.mac},
+                      {"address", device.address},
+                      {"port", device.port},
+                      {"type", device.type},
+                      {"subtype", device.subtype},
+                      {"model", GetModelName(device.type, device.subtype)},
+                      {"name", device.name},
+                      {"line", device.line}});
+    }
+    // Texts from the LAN are not ours to trust: bytes that are not UTF-8 are replaced, not fatal.
+    *console.out << list.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
+  }
+  console.out->flush();
+  return kExitCompleted;
+}
+
+int RunUpgrade(const UpgradeOptions& options, Console& console) {
+  if (!options.directory.empty() && !platform::SetCurrentDirectory(options.directory)) {
+    *console.err << "bsplift: upgrade: cannot enter the folder \"" << options.directory << "\"\n";
+    return kExitUsage;
+  }
+  // Without the folder the plan would empty the controller's upgrade folder and still report success.
+  std::string root = GetPayloadRoot();
+  std::vector<platform::DirectoryEntry> entries;
+  if (!platform::ListDirectory(root + "/" + kPayloadFolder, &entries)) {
+    *console.err << "bsplift: upgrade: there is no " << kPayloadFolder << " folder in " << root
+                 << " (run it where that folder is, or name the folder with -C)\n";
+    return kExitUsage;
+  }
+  UpgradeDriver driver(options, console);
+  ConsoleBackend backend(&driver, console);
+  ui::ScopedBackend installed(backend);
+  CPKGLIFTApp app;
+  app.InitInstance();
+  return driver.Finish();
+}

@@ -1,0 +1,17 @@
+#pragma once
+// The console the command-line front end talks to: whether its standard streams are terminals, and
+// Ctrl-C. Not part of the simulated platform: the front end takes these as plain inputs, so tests
+// hand it their own.
+namespace platform {
+
+enum class StandardStream { Input, Output, Error };
+bool IsTerminal(StandardStream stream);
+
+// Ctrl-C handling for the process, once installed: normally a Ctrl-C ends the process at once with
+// exit code 130. While soft (SetInterruptSoft(true)), the first one only raises InterruptRequested()
+// and writes `notice` to stderr; the next one ends the process at once with 130 all the same.
+void InstallInterruptHandler();
+void SetInterruptSoft(bool soft, const char* notice);
+bool InterruptRequested();
+
+}  // namespace platform
