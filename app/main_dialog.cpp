@@ -184,13 +184,13 @@ std::unique_ptr<DeviceRecord> CPKGLIFTDlg::ConnectSelectedDevice(int32_t systemT
   CVRServer* server = GetServer();
   server->SetTarget(systemType, "");
   if (!record) {
-    startFailure = StartFailure::NoLine;
+    NoteStartFailure(StartFailure::NoLine);
     CloseSession();
     return nullptr;
   }
   if (!server->Connect(platform::Endpoint{record->address, record->port})) {
-    startFailure = server->GetConnectFailure() == CVRServer::ConnectFailure::Login ? StartFailure::Login
-                                                                                   : StartFailure::Connection;
+    NoteStartFailure(server->GetConnectFailure() == CVRServer::ConnectFailure::Login ? StartFailure::Login
+                                                                                      : StartFailure::Connection);
     CloseSession();
     return nullptr;
   }
@@ -199,7 +199,7 @@ std::unique_ptr<DeviceRecord> CPKGLIFTDlg::ConnectSelectedDevice(int32_t systemT
   CVRMSG* answer = nullptr;
   std::string text;
   if (!query.Ask(&answer, &request) || !answer->ReadString(text)) {
-    startFailure = StartFailure::SystemInformation;
+    NoteStartFailure(StartFailure::SystemInformation);
     CloseSession();
     return nullptr;
   }
@@ -211,6 +211,11 @@ std::unique_ptr<DeviceRecord> CPKGLIFTDlg::ConnectSelectedDevice(int32_t systemT
   record->type = uint8_t(values[0]);
   record->subtype = uint8_t(values[kSystemInfoValues - 1]);
   return std::make_unique<DeviceRecord>(*record);
+}
+
+void CPKGLIFTDlg::NoteStartFailure(StartFailure failure) {
+  // Of the two logins, the one that got further tells the person more.
+  if (failure > startFailure) startFailure = failure;
 }
 
 void CPKGLIFTDlg::OnSelchangeDeviceList() { UpdateStartButton(); }

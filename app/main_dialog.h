@@ -34,7 +34,8 @@ inline constexpr const char* kProductVersion = "1.4 Build 5.0 Rel";
 inline constexpr const char* kCoreVersion = "7.1 Build 269.0 Rel";
 
 // Why the last Start ended before an upgrade dialog opened, for a front end to tell a person (the
-// dialog itself ends such a Start silently).
+// dialog itself ends such a Start silently). Of the two logins' failures the later stage is kept,
+// so the order of these values matters.
 enum class StartFailure { None, NoLine, Connection, Login, SystemInformation };
 
 class CPKGLIFTDlg : public ui::Dialog {
@@ -97,6 +98,7 @@ class CPKGLIFTDlg : public ui::Dialog {
   // Deletes the first line not heard for more than kDeviceExpiryMs, with its record; 1 if one went.
   int ExpireOneLine();
   void SetDiagnosticView(int on);
+  void NoteStartFailure(StartFailure failure);
 
   uint32_t lastProbeTick;
   ui::ListBox* deviceList;  // control 1001; item data: an owned DeviceRecord

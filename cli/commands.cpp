@@ -311,7 +311,9 @@ class UpgradeDriver : public ui::headless::Driver {
   }
 
   uint32_t MsUntilNextAction() override {
-    if (phase != Phase::Waiting) return phase == Phase::Closing ? ui::kWaitForever : 0;
+    // Selecting acts on the next turn; Started and Closing wait for what the dialogs do.
+    if (phase == Phase::Selecting) return 0;
+    if (phase != Phase::Waiting) return ui::kWaitForever;
     uint32_t total = options.waitSeconds * kMsPerSecond;
     uint32_t gone = platform::MsSince(waitStart);
     return gone >= total ? 0 : total - gone;

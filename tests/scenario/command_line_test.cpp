@@ -1,0 +1,234 @@
+// The commands `list` and `upgrade` inside the simulated LAN: what they print, what they answer, and
+// the exit code a script gets, for each way an upgrade can end.
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/main_dialog.h"
+#include "cli/commands.h"
+#include "platform/socket.h"
+#include "tests/scenario/upgrade_lines.h"
+#include "tests/support/controller_site.h"
+#include "tests/support/test_world.h"
+
+namespace {
+
+using namespace testing_support;
+
+constexpr char kMac[] = "0050C2000001";
+constexpr char kMacTyped[] = "00-50-c2-00-00-01";
+constexpr char kListed[] = "00:50:C2:00:00:01\t   192.168.1.20\tPD10";
+
+Lines SplitLines(const std::string& text) {
+  Lines lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// One site with a PD10 (type 8, subtype 10) controller and a payload of two files, and a console
+// whose streams the test reads.
+class CommandSite {
+ public:
+  CommandSite() : site(world) {
+    site.Config().mac = kMac;
+    site.Config().type = 8;
+    site.Config().subtype = 10;
+    site.Config().rebootSeconds = 1;
+    site.WritePayload("a.bin", PatternBytes(150000, 1));
+    site.WritePayload("b.bin", PatternBytes(10, 2));
+    console.out = &out;
+    console.err = &err;
+    console.interrupted = [this] { return interruptAt.empty() ? false : Printed(interruptAt); };
+    console.upgradeShown = [this](bool shown) { upgradeShown.push_back(shown); };
+  }
+
+  int Upgrade(std::vector<std::string> macs, bool yes = true) {
+    if (!started) EXPECT_EQ(site.Start(), 1);
+    started = true;
+    UpgradeOptions options;
+    options.macs = std::move(macs);
+    options.yes = yes;
+    options.waitSeconds = 5;
+    return RunUpgrade(options, console);
+  }
+
+  void TypeAtTerminal(const std::string& answer) {
+    console.inputIsTerminal = true;
+    console.readLine = [answer](std::string* line) {
+      *line = answer;
+      return true;
+    };
+  }
+
+  bool Printed(const std::string& text) const { return out.str().find(text) != std::string::npos; }
+
+  int List(ListOptions options) {
+    if (!started) EXPECT_EQ(site.Start(), 1);
+    started = true;
+    return RunList(options, console);
+  }
+
+  TestWorld world;
+  ControllerSite site;
+  bool started = false;
+  std::ostringstream out;
+  std::ostringstream err;
+  Console console;
+  std::string interruptAt;  // stdout text after which a Ctrl-C is seen
+  std::vector<bool> upgradeShown;
+};
+
+TEST(CommandLine, AnUpgradePrintsEachLogLineOnceInItsFinalFormAndExitsZero) {
+  CommandSite t;
+  auto& site = t.site;
+  site.OnLog([&](const std::string& line) {
+    // An earlier run left b.bin on the controller: it is skipped, and said so once.
+    if (line.find("[mkdir /MIRU/BSP/UPGRADE] created") != std::string::npos) site.WriteOnController("b.bin", PatternBytes(10, 2));
+  });
+  EXPECT_EQ(t.Upgrade({kMacTyped}), kExitCompleted);
+
+  Lines expected = Opening("PD10 (Linux i.MX53)");
+  Append(expected, ShellsAnswered(1, 5));
+  for (const std::string& name : site.PayloadOrder()) {
+    if (name == "b.bin") {
+      expected.push_back("Checking File: BSP/UPGRADE\\b.bin  CheckSum OK");
+    } else {
+      Append(expected, FileSent(name));
+    }
+  }
+  Append(expected, ShellsAnswered(6, 7));
+  Append(expected, ReturnSeenAndCompleted());
+  EXPECT_EQ(SplitLines(t.out.str()), expected);
+  EXPECT_EQ(t.err.str(), std::string(kUpgradeWarning) + "\n") << "the warning goes to stderr even when --yes answers it";
+  EXPECT_EQ(site.StoredOnController("a.bin"), PatternBytes(150000, 1));
+  EXPECT_EQ(t.upgradeShown, (std::vector<bool>{true, false})) << "Ctrl-C is soft exactly while the dialog is open";
+}
+
+TEST(CommandLine, EachWayAnUpgradeEndsHasItsOwnExitCodeAndSaysWhy) {
+  struct Case {
+    const char* name;
+    std::function<void(CommandSite&)> arrange;
+    std::vector<std::string> macs;
+    bool yes;
+    int code;
+    const char* lastLine;      // of stdout; "" when nothing was printed
+    const char* stderrSays;    // a part of stderr
+  };
+  const Case cases[] = {
+      {"not listed", [](CommandSite&) {}, {"0050C2000009"}, true, kExitNotListed, "",
+       "bsplift: 0050C2000009 was not listed within 5 s\n"},
+      {"no terminal, no --yes", [](CommandSite&) {}, {kMac}, false, kExitDeclined, "",
+       "No terminal to answer on: taken as No (--yes answers Yes).\nbsplift: 0050C2000001: the warning was answered No\n"},
+      {"typed no", [](CommandSite& t) { t.TypeAtTerminal("n"); }, {kMac}, false, kExitDeclined, "", "? [y/N] "},
+      {"login refused", [](CommandSite& t) { t.site.Config().acceptedKinds = {42}; }, {kMac}, true, kExitNoUpgrade, "",
+       "bsplift: 0050C2000001: no upgrade began: the login to 192.168.1.20:7000 failed (as type 1 and as type 9)\n"},
+      {"no system information", [](CommandSite& t) { t.site.Config().faults.ignoredCodes = {8120}; }, {kMac}, true,
+       kExitNoUpgrade, "",
+       "bsplift: 0050C2000001: no upgrade began: 192.168.1.20:7000 did not answer the system information request\n"},
+      {"a file refused", [](CommandSite& t) { t.site.Config().faults.refusedFiles = {"BSP/UPGRADE\\a.bin"}; }, {kMac},
+       true, kExitFailed, kRunFailed, ""},
+      {"Ctrl-C mid-run", [](CommandSite& t) { t.interruptAt = "Checking File"; }, {kMac}, true, kExitNotSuccessful,
+       nullptr, kUpgradeNotSuccessful},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CommandSite t;  // a fresh site per case
+    c.arrange(t);
+    EXPECT_EQ(t.Upgrade(c.macs, c.yes), c.code);
+    Lines printed = SplitLines(t.out.str());
+    if (c.lastLine) EXPECT_EQ(printed.empty() ? "" : printed.back(), c.lastLine);
+    EXPECT_NE(t.err.str().find(c.stderrSays), std::string::npos) << t.err.str();
+    EXPECT_EQ(t.Printed(kRunCompleted), c.code == kExitCompleted);
+  }
+}
+
+TEST(CommandLine, SeveralMacsAreTakenInTurnAndSummedUpWithTheFirstCodeThatDidNotComplete) {
+  CommandSite t;
+  EXPECT_EQ(t.Upgrade({"0050C2000009", kMac}), kExitNotListed);
+  Lines printed = SplitLines(t.out.str());
+  ASSERT_GE(printed.size(), 2u);
+  EXPECT_EQ(printed[printed.size() - 3], kRunCompleted) << "the second MAC was upgraded after the first timed out";
+  EXPECT_EQ(printed[printed.size() - 2], "0050C2000009\t3\tnot listed within 5 s");
+  EXPECT_EQ(printed.back(), std::string(kMac) + "\t0\tcompleted");
+}
+
+TEST(CommandLine, UpgradeRefusesAPayloadRootWithoutTheUpgradeFolderBeforeConnecting) {
+  CommandSite t;
+  std::filesystem::remove_all(t.site.PayloadFolder());
+  EXPECT_EQ(t.Upgrade({kMac}), kExitUsage);
+  EXPECT_EQ(t.out.str(), "");
+  EXPECT_NE(t.err.str().find("there is no BSP/UPGRADE folder in "), std::string::npos) << t.err.str();
+  EXPECT_TRUE(t.site.LogLinesWith("request").empty()) << "nothing was asked of the controller";
+}
+
+TEST(CommandLine, TheBarsAreDrawnOnStderrOnlyWhenItIsATerminal) {
+  for (bool terminal : {false, true}) {
+    SCOPED_TRACE(terminal ? "terminal" : "pipe");
+    CommandSite t;
+    t.console.errorIsTerminal = terminal;
+    EXPECT_EQ(t.Upgrade({kMac}), kExitCompleted);
+    EXPECT_EQ(t.err.str().find("total ["), terminal ? t.err.str().find("total [") : std::string::npos);
+    if (terminal) {
+      EXPECT_NE(t.err.str().find("total [##############################] 100%"), std::string::npos);
+      EXPECT_EQ(t.err.str().substr(t.err.str().size() - 4), "\r\033[K") << "the bars are wiped when the dialog ends";
+    }
+    EXPECT_EQ(t.out.str().find('\r'), std::string::npos) << "stdout holds the log lines only";
+  }
+}
+
+TEST(CommandLine, ListPrintsTheDeviceLinesOrJsonUnderTheFilterAndViewAskedFor) {
+  struct Case {
+    const char* name;
+    ListOptions options;
+    std::string expected;
+  };
+  ListOptions plain;
+  ListOptions pd2;
+  pd2.filter = "PD2";
+  ListOptions diagnostic;
+  diagnostic.diagnostic = true;
+  const Case cases[] = {
+      {"plain", plain, std::string(kListed) + "\n"},
+      {"another product line", pd2, ""},
+      {"diagnostic", diagnostic, "Type: 0x08 SubType: 0x0A\t00:50:C2:00:00:01\t   192.168.1.20\tPD10\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CommandSite t;
+    EXPECT_EQ(t.List(c.options), kExitCompleted);
+    EXPECT_EQ(t.out.str(), c.expected);
+    EXPECT_EQ(t.err.str(), "");
+  }
+
+  CommandSite t;
+  ListOptions json;
+  json.json = true;
+  EXPECT_EQ(t.List(json), kExitCompleted);
+  nlohmann::ordered_json expected = nlohmann::ordered_json::array();
+  expected.push_back({{"mac", "00:50:C2:00:00:01"}, {"address", "192.168.1.20"}, {"port", 7000}, {"type", 8},
+                      {"subtype", 10}, {"model", "PD10"}, {"name", "CONTROLLER"}, {"line", kListed}});
+  EXPECT_EQ(nlohmann::ordered_json::parse(t.out.str()), expected);
+  EXPECT_EQ(t.out.str().find("\"mac\""), t.out.str().find('"')) << "keys in the documented order";
+}
+
+TEST(CommandLine, APort444HeldByAnotherProgramIsSaidOnceAndControllersAreStillListed) {
+  CommandSite t;
+  platform::Socket holder = platform::OpenUdp();
+  ASSERT_EQ(platform::Bind(holder, platform::Endpoint{ControllerSite::kPcAddress, 444}), 0);
+  ListOptions options;
+  options.seconds = 4;
+  EXPECT_EQ(t.List(options), kExitCompleted);
+  EXPECT_EQ(t.out.str(), std::string(kListed) + "\n") << "the answer comes back to the probe's own port";
+  EXPECT_EQ(t.err.str(),
+            "bsplift: port 444 on 192.168.1.10 is in use by another program (ss -ulpn 'sport = :444' names it); "
+            "discovery goes on from a port the system picks, where only controllers that answer to the probe's own "
+            "port are heard\n");
+  platform::Close(holder);
+}
+
+}  // namespace
