@@ -48,13 +48,18 @@ class CommandSite {
   }
 
   int Upgrade(std::vector<std::string> macs, bool yes = true) {
-    if (!started) EXPECT_EQ(site.Start(), 1);
-    started = true;
+    StartOnce();
     UpgradeOptions options;
     options.macs = std::move(macs);
     options.yes = yes;
     options.waitSeconds = 5;
     return RunUpgrade(options, console);
+  }
+
+  void StartOnce() {
+    if (started) return;
+    started = true;
+    EXPECT_EQ(site.Start(), 1);
   }
 
   void TypeAtTerminal(const std::string& answer) {
@@ -68,8 +73,7 @@ class CommandSite {
   bool Printed(const std::string& text) const { return out.str().find(text) != std::string::npos; }
 
   int List(ListOptions options) {
-    if (!started) EXPECT_EQ(site.Start(), 1);
-    started = true;
+    StartOnce();
     return RunList(options, console);
   }
 
@@ -141,7 +145,9 @@ TEST(CommandLine, EachWayAnUpgradeEndsHasItsOwnExitCodeAndSaysWhy) {
     c.arrange(t);
     EXPECT_EQ(t.Upgrade(c.macs, c.yes), c.code);
     Lines printed = SplitLines(t.out.str());
-    if (c.lastLine) EXPECT_EQ(printed.empty() ? "" : printed.back(), c.lastLine);
+    if (c.lastLine) {
+      EXPECT_EQ(printed.empty() ? "" : printed.back(), c.lastLine);
+    }
     EXPECT_NE(t.err.str().find(c.stderrSays), std::string::npos) << t.err.str();
     EXPECT_EQ(t.Printed(kRunCompleted), c.code == kExitCompleted);
   }

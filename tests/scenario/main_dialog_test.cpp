@@ -2,8 +2,6 @@
 // headless backend's driver acts on what the dialog shows, at moments of the virtual clock.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -12,53 +10,25 @@
 #include "app/main_dialog.h"
 #include "app/main_dialog_template.h"
 #include "net/server.h"
-#include "platform/sim/world.h"
 #include "platform/socket.h"
 #include "tests/support/fake_controllers.h"
+#include "tests/support/scripted_person.h"
 #include "tests/support/test_world.h"
 #include "ui/headless/headless_backend.h"
 
 namespace {
 
 using platform::MakeAddress;
+using testing_support::Click;
 using testing_support::Controller;
 using testing_support::DiscoveryAnswer;
+using testing_support::Press;
+using testing_support::Select;
 using ui::headless::HeadlessBackend;
 using Lines = std::vector<std::string>;
 
 constexpr uint32_t kPcAddress = MakeAddress(192, 168, 1, 10);
 constexpr uint32_t kSomeKey = 0x41;  // 'A'
-
-// Acts in steps, each when its moment of the virtual clock has come, one step per look.
-class Person : public ui::headless::Driver {
- public:
-  explicit Person(platform::sim::World& world) : world(world) {}
-
-  void At(uint64_t ms, std::function<void(HeadlessBackend&)> act) { steps.push_back({ms, std::move(act)}); }
-
-  void OnPoll(HeadlessBackend& ui) override {
-    if (next < steps.size() && world.NowMs() >= steps[next].atMs) steps[next++].act(ui);
-  }
-  int OnMessageBox(const std::string&, uint32_t) override { return ui::IDOK; }
-  // The moment of the next step; once every step is done, only the dialog's timer wakes the loop.
-  uint32_t MsUntilNextAction() override {
-    if (next == steps.size()) return ui::kWaitForever;
-    uint64_t now = world.NowMs();
-    return steps[next].atMs <= now ? 0 : uint32_t(std::min<uint64_t>(steps[next].atMs - now, ui::kWaitForever - 1));
-  }
-
-  bool Done() const { return next == steps.size(); }
-
- private:
-  struct Step {
-    uint64_t atMs;
-    std::function<void(HeadlessBackend&)> act;
-  };
-  platform::sim::World& world;
-  std::vector<Step> steps;
-  size_t next = 0;
-};
-
 
 class MainDialog : public ::testing::Test {
  protected:
@@ -72,7 +42,7 @@ class MainDialog : public ::testing::Test {
 
   testing_support::TestWorld world;
   testing_support::FakeControllers controllers{world};
-  Person person{world};
+  testing_support::ScriptedPerson person;  // moments count from the world's start
   HeadlessBackend backend{&person};
   ui::ScopedBackend installed{backend};
 };
@@ -111,9 +81,9 @@ TEST_F(MainDialog, TheDiagnosticViewSwitchesOnlyOnItsKeyPressedTwiceInARow) {
   };
   int repaintsBefore = 0;
   int repaintsAfter = 0;
-  person.At(2500, [](HeadlessBackend& ui) { ui.PressKey(kDiagnosticOnKey); });
-  person.At(2500, [](HeadlessBackend& ui) { ui.PressKey(kSomeKey); });
-  person.At(2500, [](HeadlessBackend& ui) { ui.PressKey(kDiagnosticOnKey); });
+  person.At(2500, Press(kDiagnosticOnKey));
+  person.At(2500, Press(kSomeKey));
+  person.At(2500, Press(kDiagnosticOnKey));
   person.At(2500, look("on key apart"));
   person.At(2600, [&](HeadlessBackend& ui) {
     repaintsBefore = ui.RepaintCount(dialog);
@@ -121,25 +91,18 @@ TEST_F(MainDialog, TheDiagnosticViewSwitchesOnlyOnItsKeyPressedTwiceInARow) {
     ui.PressKey(kDiagnosticOffKey);
   });
   person.At(2600, look("off key twice while off"));
-  person.At(2700, [](HeadlessBackend& ui) {
-    ui.PressKey(kDiagnosticOnKey);
-    ui.PressKey(kDiagnosticOnKey);
-  });
+  person.At(2700, Press({kDiagnosticOnKey, kDiagnosticOnKey}));
   person.At(2700, [&](HeadlessBackend& ui) {
     repaintsAfter = ui.RepaintCount(dialog);
     look("on key twice")(ui);
   });
   person.At(4500, look("refilled"));
-  person.At(4600, [](HeadlessBackend& ui) {
-    ui.PressKey(kDiagnosticOnKey);
-    ui.PressKey(kDiagnosticOnKey);
-    ui.PressKey(kDiagnosticOffKey);
-  });
+  person.At(4600, Press({kDiagnosticOnKey, kDiagnosticOnKey, kDiagnosticOffKey}));
   person.At(4600, look("on key twice while on, off key once"));
-  person.At(4700, [](HeadlessBackend& ui) { ui.PressKey(kDiagnosticOffKey); });
+  person.At(4700, Press(kDiagnosticOffKey));
   person.At(4700, look("off key twice"));
   person.At(6500, look("normal again"));
-  person.At(6600, [](HeadlessBackend& ui) { ui.PressKey(ui::VK_ESCAPE); });
+  person.At(6600, Press(ui::VK_ESCAPE));
 
   EXPECT_EQ(dialog.DoModal(), ui::IDCANCEL);
   EXPECT_TRUE(person.Done());
@@ -164,7 +127,7 @@ TEST_F(MainDialog, SelectingALineEnablesStartWhoseDeclinedWarningChangesNothingA
   bool enabledWithSelection = false;
   bool enabledWithout = true;
   bool stillOpen = false;
-  person.At(2500, [](HeadlessBackend& ui) { ui.SelectItem(kDeviceListId, 1); });
+  person.At(2500, Select(kDeviceListId, 1));
   person.At(2500, [&](HeadlessBackend& ui) {
     enabledWithSelection = dialog.GetButton(ui::IDOK)->IsWindowEnabled();
     ui.ClickButton(ui::IDOK);
@@ -230,28 +193,22 @@ TEST_F(MainDialog, TheListAsAnInstallerSeesItThroughFilterChangesViewSwitchesAnd
   auto look = [&](const char* name) { return [&, name](HeadlessBackend&) { seen.push_back({name, Shown(dialog)}); }; };
   person.At(500, look("before the first answers"));
   person.At(2500, look("everything"));
-  person.At(2500, [](HeadlessBackend& ui) { ui.SelectItem(kFilterListId, 4); });
+  person.At(2500, Select(kFilterListId, 4));
   person.At(2500, look("PD2 chosen"));
   person.At(3500, look("PD2 a second later"));
-  person.At(3600, [](HeadlessBackend& ui) {
-    ui.PressKey(kDiagnosticOnKey);
-    ui.PressKey(kDiagnosticOnKey);
-  });
+  person.At(3600, Press({kDiagnosticOnKey, kDiagnosticOnKey}));
   person.At(3600, look("diagnostic view on"));
   person.At(4500, look("diagnostic view a second later"));
   person.At(4600, [&](HeadlessBackend&) { a.silent = c.silent = true; });
   person.At(7500, look("two silent, not yet expired"));
   person.At(8500, look("one tick later"));
   person.At(9500, look("another tick later"));
-  person.At(9600, [](HeadlessBackend& ui) {
-    ui.PressKey(kDiagnosticOffKey);
-    ui.PressKey(kDiagnosticOffKey);
-  });
+  person.At(9600, Press({kDiagnosticOffKey, kDiagnosticOffKey}));
   person.At(9600, look("diagnostic view off"));
   person.At(11500, look("PD2 again"));
-  person.At(11600, [](HeadlessBackend& ui) { ui.SelectItem(kFilterListId, 0); });
+  person.At(11600, Select(kFilterListId, 0));
   person.At(12500, look("ALL"));
-  person.At(12600, [](HeadlessBackend& ui) { ui.ClickButton(ui::IDCANCEL); });
+  person.At(12600, Click(ui::IDCANCEL));
 
   EXPECT_EQ(dialog.DoModal(), ui::IDCANCEL);
   const std::vector<std::pair<std::string, Lines>> expected = {

@@ -5,6 +5,7 @@
 #include "platform/clock.h"
 #include "platform/sim/world.h"
 #include "platform/socket.h"
+#include "tests/support/scripted_person.h"
 #include "tests/support/test_world.h"
 #include "ui/dialog.h"
 #include "ui/headless/headless_backend.h"
@@ -69,21 +70,9 @@ TEST(VirtualTime, ADialogProbesForTenVirtualMinutesAndHearsEveryAnswer) {
     });
   });
 
-  struct StopAfter : ui::headless::Driver {
-    sim::World& world;
-    uint64_t endMs;
-    StopAfter(sim::World& w, uint64_t end) : world(w), endMs(end) {}
-    void OnPoll(ui::headless::HeadlessBackend& ui) override {
-      if (!clicked && world.NowMs() >= endMs) clicked = ui.ClickButton(ui::IDCANCEL);
-    }
-    int OnMessageBox(const std::string&, uint32_t) override { return ui::IDOK; }
-    uint32_t MsUntilNextAction() override {
-      if (clicked) return ui::kWaitForever;
-      return world.NowMs() >= endMs ? 0 : uint32_t(endMs - world.NowMs());
-    }
-    int clicked = 0;
-  } driver(world, 10 * 60 * 1000 + 500);
-  ui::headless::HeadlessBackend backend(&driver);
+  testing_support::ScriptedPerson person;
+  person.At(10 * 60 * 1000 + 500, testing_support::Click(ui::IDCANCEL));
+  ui::headless::HeadlessBackend backend(&person);
   ui::ScopedBackend installed(backend);
 
   uint32_t start = GetTickCount();

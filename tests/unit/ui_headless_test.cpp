@@ -8,6 +8,7 @@
 #include "platform/services.h"
 #include "platform/socket.h"
 #include "tests/support/fake_clock.h"
+#include "tests/support/scripted_person.h"
 #include "tests/support/test_world.h"
 #include "ui/dialog.h"
 #include "ui/headless/headless_backend.h"
@@ -17,20 +18,11 @@ namespace {
 using ui::ControlKind;
 using ui::headless::HeadlessBackend;
 
+using testing_support::Click;
+using testing_support::End;
 using testing_support::FakeClock;
-
-// Plays the person: one action per look at the dialogs, then nothing; boxes get the answers given.
-class ScriptDriver : public ui::headless::Driver {
- public:
-  void OnPoll(HeadlessBackend& ui) override {
-    if (next < actions.size()) actions[next++](ui);
-  }
-  int OnMessageBox(const std::string&, uint32_t) override { return answer; }
-
-  std::vector<std::function<void(HeadlessBackend&)>> actions;
-  size_t next = 0;
-  int answer = ui::IDYES;
-};
+using testing_support::Press;
+using testing_support::ScriptedPerson;
 
 constexpr int kDeviceList = 1001;
 constexpr int kPlainList = 1002;
@@ -98,15 +90,15 @@ class RecordingDialog : public ui::Dialog {
 
 class Headless : public ::testing::Test {
  protected:
-  // Runs the dialog, letting the script act, and ends it once the script is done.
+  // Runs the dialog, letting the person act, and ends it once the script is done.
   int Run(ui::Dialog& dialog) {
-    driver.actions.push_back([](HeadlessBackend& ui) { ui.ActiveDialog()->EndDialog(0); });
+    person.Then(End(0));
     return dialog.DoModal();
   }
 
   FakeClock clock;
-  ScriptDriver driver;
-  HeadlessBackend backend{&driver};
+  ScriptedPerson person;
+  HeadlessBackend backend{&person};
   ui::ScopedBackend installed{backend};
 };
 
@@ -131,15 +123,18 @@ TEST_F(Headless, DialogKeysGiveTheCommandsOfTheFocusedOrDefaultButton) {
   for (const Case& c : cases) {
     RecordingDialog dialog(c.layout);
     if (c.disableDefault) dialog.GetButton(ui::IDOK)->EnableWindow(false);
-    driver.actions = {[&](HeadlessBackend& ui) {
-      if (c.focus) {
-        ASSERT_EQ(ui.ActiveDialog()->SetFocusId(c.focus), 1);
-      }
-      ASSERT_EQ(ui.PressKey(c.key), 1);
-    }};
-    driver.next = 0;
-    Run(dialog);
+    ScriptedPerson keys;
+    keys.Then([&](HeadlessBackend& ui) {
+          if (c.focus) {
+            ASSERT_EQ(ui.ActiveDialog()->SetFocusId(c.focus), 1);
+          }
+          ASSERT_EQ(ui.PressKey(c.key), 1);
+        })
+        .Then(End(0));
+    backend.SetDriver(&keys);
+    dialog.DoModal();
     EXPECT_EQ(dialog.commands, c.commands) << c.name;
+    backend.SetDriver(&person);
   }
 }
 
@@ -147,9 +142,7 @@ TEST_F(Headless, PreTranslateMessageSeesKeysBeforeTheDialogKeys) {
   RecordingDialog dialog(ChooserLayout());
   dialog.takenKey = ui::VK_ESCAPE;
   dialog.endOnCommand = true;
-  driver.actions = {[](HeadlessBackend& ui) { ui.PressKey(ui::VK_ESCAPE); },
-                    [](HeadlessBackend& ui) { ui.PressKey(ui::VK_F2); },
-                    [](HeadlessBackend& ui) { ui.PressKey(ui::VK_RETURN); }};
+  person.Then(Press(ui::VK_ESCAPE)).Then(Press(ui::VK_F2)).Then(Press(ui::VK_RETURN));
   EXPECT_EQ(dialog.DoModal(), ui::IDOK);
   EXPECT_EQ(dialog.keys, (std::vector<uint32_t>{ui::VK_ESCAPE, ui::VK_F2, ui::VK_RETURN}));
   EXPECT_EQ(dialog.commands, std::vector<int>{ui::IDOK});
@@ -165,16 +158,17 @@ TEST_F(Headless, APersonSelectsLinesAndClicksOnlyEnabledButtons) {
   };
   dialog.onSelChange = [&](int) { dialog.GetButton(ui::IDOK)->EnableWindow(true); };
   std::vector<int> answers;
-  driver.actions = {[&](HeadlessBackend& ui) {
-                      answers.push_back(ui.ClickButton(ui::IDOK));
-                      answers.push_back(ui.SelectItem(kPlainList, 0));  // no notification
-                      answers.push_back(ui.SelectItem(kDeviceList, 1));
-                    },
-                    [&](HeadlessBackend& ui) {
-                      answers.push_back(ui.SelectItem(kDeviceList, 0));
-                      EXPECT_EQ(ui.ActiveDialog()->GetFocusId(), kDeviceList);
-                    },
-                    [&](HeadlessBackend& ui) { answers.push_back(ui.ClickButton(ui::IDOK)); }};
+  person
+      .Then([&](HeadlessBackend& ui) {
+        answers.push_back(ui.ClickButton(ui::IDOK));
+        answers.push_back(ui.SelectItem(kPlainList, 0));  // no notification
+        answers.push_back(ui.SelectItem(kDeviceList, 1));
+      })
+      .Then([&](HeadlessBackend& ui) {
+        answers.push_back(ui.SelectItem(kDeviceList, 0));
+        EXPECT_EQ(ui.ActiveDialog()->GetFocusId(), kDeviceList);
+      })
+      .Then([&](HeadlessBackend& ui) { answers.push_back(ui.ClickButton(ui::IDOK)); });
 
   EXPECT_EQ(dialog.DoModal(), ui::IDOK);
   EXPECT_EQ(answers, (std::vector<int>{0, 1, 0, 1, 1}));
@@ -193,14 +187,15 @@ TEST_F(Headless, InputGoesToTheTopmostDialog) {
   parent.onCommand = [&](int id) {
     if (id == 100) childResult = child.DoModal();
   };
-  driver.actions = {[&](HeadlessBackend& ui) {
-                      EXPECT_EQ(ui.Dialogs(), (std::vector<ui::Dialog*>{&parent, &child}));
-                      ui.PressKey(ui::VK_ESCAPE);
-                    },
-                    [&](HeadlessBackend& ui) {
-                      EXPECT_EQ(ui.ActiveDialog(), &parent);
-                      ui.PressKey(ui::VK_RETURN);
-                    }};
+  person
+      .Then([&](HeadlessBackend& ui) {
+        EXPECT_EQ(ui.Dialogs(), (std::vector<ui::Dialog*>{&parent, &child}));
+        ui.PressKey(ui::VK_ESCAPE);
+      })
+      .Then([&](HeadlessBackend& ui) {
+        EXPECT_EQ(ui.ActiveDialog(), &parent);
+        ui.PressKey(ui::VK_RETURN);
+      });
 
   EXPECT_EQ(parent.DoModal(), ui::IDOK);
   EXPECT_EQ(childResult, ui::IDCANCEL);
@@ -209,7 +204,7 @@ TEST_F(Headless, InputGoesToTheTopmostDialog) {
 
 TEST_F(Headless, MessageBoxesAreAnsweredByTheDriverAndRecorded) {
   const std::string warning = "Warning: proceed?\n\nClick Yes below.\n";
-  driver.answer = ui::IDYES;
+  person.Answer(ui::IDYES);
   EXPECT_EQ(ui::MessageBox(warning, ui::MB_YESNO | ui::MB_ICONHAND), ui::IDYES);
 
   backend.SetDriver(nullptr);
@@ -247,8 +242,7 @@ TEST_F(Headless, AnIdleModalLoopLetsTimeMoveInSmallSlices) {
   // The script does not say when it acts: the default is a look every slice.
   RecordingDialog dialog(ProgressLayout());
   std::vector<uint32_t> seen;
-  driver.actions = std::vector<std::function<void(HeadlessBackend&)>>(
-      5, [&](HeadlessBackend&) { seen.push_back(clock.now); });
+  for (int look = 0; look < 5; ++look) person.Then([&](HeadlessBackend&) { seen.push_back(clock.now); });
   Run(dialog);
   ASSERT_EQ(seen.size(), 5u);
   for (size_t i = 1; i < seen.size(); ++i) {
@@ -282,25 +276,6 @@ class TimerDialog : public RecordingDialog {
   const FakeClock& clock;
 };
 
-// Clicks Cancel at one tick of the clock, and says how long until then.
-class AlarmDriver : public ui::headless::Driver {
- public:
-  AlarmDriver(const FakeClock& clock, uint32_t atTick) : clock(clock), atTick(atTick) {}
-  void OnPoll(HeadlessBackend& ui) override {
-    if (!clicked && clock.now >= atTick) clicked = ui.ClickButton(ui::IDCANCEL);
-  }
-  int OnMessageBox(const std::string&, uint32_t) override { return ui::IDOK; }
-  uint32_t MsUntilNextAction() override {
-    if (clicked) return ui::kWaitForever;
-    return clock.now >= atTick ? 0 : atTick - clock.now;
-  }
-
- private:
-  const FakeClock& clock;
-  uint32_t atTick;
-  int clicked = 0;
-};
-
 TEST_F(Headless, AnIdleModalLoopSleepsUntilTheSoonerOfTheNextTimerAndTheDriversMoment) {
   constexpr uint32_t kMinuteMs = 60 * 1000;
   struct Case {
@@ -319,7 +294,8 @@ TEST_F(Headless, AnIdleModalLoopSleepsUntilTheSoonerOfTheNextTimerAndTheDriversM
   };
   for (const Case& c : cases) {
     const uint32_t start = clock.now;
-    AlarmDriver alarm(clock, start + c.clickAtMs.value_or(0));
+    ScriptedPerson alarm;  // says when it clicks Cancel
+    if (c.clickAtMs) alarm.At(*c.clickAtMs, Click(ui::IDCANCEL));
     backend.SetDriver(c.clickAtMs ? &alarm : nullptr);
     TimerDialog dialog(c.timerMs, clock);
     dialog.endOnTimer = !c.clickAtMs;
@@ -331,23 +307,17 @@ TEST_F(Headless, AnIdleModalLoopSleepsUntilTheSoonerOfTheNextTimerAndTheDriversM
     EXPECT_EQ(clock.sleeps, c.sleeps) << c.name;
     EXPECT_EQ(dialog.fired.size(), c.fired) << c.name;
     EXPECT_EQ(dialog.commands, c.clickAtMs ? std::vector<int>{ui::IDCANCEL} : std::vector<int>{}) << c.name;
-    backend.SetDriver(&driver);
+    backend.SetDriver(&person);
   }
 }
-
-// Says it waits for something else; nothing else comes in a headless run but the LAN's events.
-class PatientDriver : public ui::headless::Driver {
- public:
-  void OnPoll(HeadlessBackend&) override {}
-  int OnMessageBox(const std::string&, uint32_t) override { return ui::IDOK; }
-  uint32_t MsUntilNextAction() override { return ui::kWaitForever; }
-};
 
 TEST(HeadlessWait, ALoopWithNoTimerAndNoMomentToWaitForStillLooksEverySliceForWhatTheLanDid) {
   for (bool withDriver : {false, true}) {
     testing_support::TestWorld world;
     world.AddHost("pc", platform::MakeAddress(10, 0, 0, 2));
-    PatientDriver patient;
+    // With nothing left to do, a person waits for something else; nothing else comes in a headless
+    // run but the LAN's events.
+    ScriptedPerson patient;
     HeadlessBackend backend(withDriver ? &patient : nullptr);
     ui::ScopedBackend installed(backend);
     RecordingDialog dialog(ProgressLayout());
