@@ -26,7 +26,11 @@ constexpr uint32_t MakeAddress(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
 
 Socket OpenUdp();
 Socket OpenTcp();
-int Bind(Socket s, Endpoint local);         // no address reuse: a held address and port fails
+// No address reuse: an address and port that another live socket holds fails, except that a TCP
+// port binds again while only connections of an earlier listener on it remain (TIME_WAIT). A UDP
+// socket bound to an adapter's address also receives the broadcasts to its port that arrive on that
+// adapter (to 255.255.255.255 and to the adapter's subnet), as ordinary datagrams.
+int Bind(Socket s, Endpoint local);
 int SetBroadcast(Socket s, bool allow);
 int SendTo(Socket s, const void* data, int size, Endpoint to);
 // Size of the next pending datagram (UDP) or of the bytes ready to read (TCP) in *count.

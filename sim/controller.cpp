@@ -96,6 +96,9 @@ void Controller::StartDiscovery() {
     discovery = platform::kInvalidSocket;
     return;
   }
+  if (config.answerByBroadcast && platform::SetBroadcast(discovery, true) != 0) {
+    Log("warning: answers by broadcast cannot be sent (error " + std::to_string(platform::LastSocketError()) + ")");
+  }
   reactor->Watch(discovery, [this] { OnProbe(); });
 }
 
@@ -145,8 +148,11 @@ void Controller::OnProbe() {
       continue;
     }
     std::vector<uint8_t> answer = DiscoveryAnswer();
-    int sent = platform::SendTo(discovery, answer.data(), int(answer.size()), from);
-    Log("probe from " + Text(from) + (sent == int(answer.size()) ? " answered" : " could not be answered"));
+    platform::Endpoint to = from;
+    if (config.answerByBroadcast) to.address = platform::kBroadcastAddress;
+    int sent = platform::SendTo(discovery, answer.data(), int(answer.size()), to);
+    Log("probe from " + Text(from) + (sent == int(answer.size()) ? " answered" : " could not be answered") +
+        (config.answerByBroadcast ? " to " + Text(to) : ""));
   }
 }
 

@@ -84,6 +84,9 @@ struct ControllerConfig {
   std::string passPhrase;             // key of the login proof
   bool discovery = true;
   bool discoveryOnAnyAddress = false; // real sockets: bind ANY:444, where broadcasts arrive
+  // Discovery answers go to 255.255.255.255 at the probe's source port instead of to its sender,
+  // so every PC on the LAN listening on that port hears them.
+  bool answerByBroadcast = false;
   uint64_t seed = 1;                  // challenges
   std::function<void(const std::string&)> log;  // one line per call, without line end
   ControllerFaults faults;

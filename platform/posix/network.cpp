@@ -8,12 +8,14 @@
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/time.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <fstream>
+#include <map>
 
 #include "platform/posix/real.h"
 
@@ -104,7 +106,10 @@ class PosixNetwork : public NetworkService {
 
   int Bind(Socket s, Endpoint local) override {
     sockaddr_in sa = ToSockaddr(local);
-    return Result(bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa));
+    int r = bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+    if (r != 0 && errno == EADDRINUSE && TypeOf(s) == SOCK_STREAM) r = BindBesideClosedConnections(s, sa);
+    if (r == 0 && TypeOf(s) == SOCK_DGRAM) AddCompanions(s);
+    return Result(r);
   }
 
   int SetBroadcast(Socket s, bool allow) override {
@@ -122,16 +127,29 @@ class PosixNetwork : public NetworkService {
   }
 
   int PendingBytes(Socket s, uint32_t* count) override {
+    int fd = s;
+    if (const Companions* c = CompanionsOf(s)) {
+      fd = NextSource(s, *c);
+      if (fd < 0) fd = s;
+    }
     int n = 0;
-    if (ioctl(s, FIONREAD, &n) != 0) return Result(-1);
+    if (ioctl(fd, FIONREAD, &n) != 0) return Result(-1);
     *count = uint32_t(n);
     return 0;
   }
 
   int RecvFrom(Socket s, void* buffer, int size, Endpoint* from) override {
+    int fd = s;
+    if (const Companions* c = CompanionsOf(s)) {
+      // Blocks, as a read with nothing queued does, until a datagram comes by either way.
+      Watch watch{s, POLLIN, 0};
+      while ((fd = NextSource(s, *c)) < 0) {
+        if (PollSockets(&watch, 1, kForeverMs) < 0 && errno != EINTR) return Result(-1);
+      }
+    }
     sockaddr_in sa{};
     socklen_t len = sizeof sa;
-    ssize_t n = recvfrom(s, buffer, size_t(size), 0, reinterpret_cast<sockaddr*>(&sa), &len);
+    ssize_t n = recvfrom(fd, buffer, size_t(size), 0, reinterpret_cast<sockaddr*>(&sa), &len);
     if (n >= 0 && from) *from = FromSockaddr(sa);
     return Count(n);
   }
@@ -163,7 +181,14 @@ class PosixNetwork : public NetworkService {
     return 0;
   }
 
-  int Listen(Socket s, int backlog) override { return Result(listen(s, backlog)); }
+  // The listener's connections inherit address reuse, so that their TIME_WAIT does not keep the
+  // next listener off the port (see BindBesideClosedConnections). A second live listener is still
+  // refused: Linux never lets two sockets listen on one address and port, reuse or not.
+  int Listen(Socket s, int backlog) override {
+    int on = 1;
+    if (setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) return Result(-1);
+    return Result(listen(s, backlog));
+  }
 
   Socket Accept(Socket s, Endpoint* from) override {
     sockaddr_in sa{};
@@ -194,17 +219,23 @@ class PosixNetwork : public NetworkService {
   }
 
   int WaitAny(WaitEntry* entries, int count, uint32_t ms) override {
-    std::vector<pollfd> fds(static_cast<size_t>(count));
-    for (int i = 0; i < count; ++i) fds[size_t(i)] = pollfd{entries[i].socket, POLLIN, 0};
-    int r = poll(fds.data(), nfds_t(count), ms > INT_MAX ? -1 : int(ms));
+    std::vector<Watch> watches(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) watches[size_t(i)] = Watch{entries[i].socket, POLLIN, 0};
+    int r = PollSockets(watches.data(), count, ms);
     if (r < 0) return Result(-1);
-    for (int i = 0; i < count; ++i) entries[i].readable = fds[size_t(i)].revents != 0;
+    for (int i = 0; i < count; ++i) entries[i].readable = watches[size_t(i)].revents != 0;
     return r;
   }
 
   int ShutdownReceive(Socket s) override { return Result(shutdown(s, SHUT_RD)); }
   int ShutdownBoth(Socket s) override { return Result(shutdown(s, SHUT_RDWR)); }
-  int Close(Socket s) override { return Result(close(s)); }
+  int Close(Socket s) override {
+    if (const Companions* c = CompanionsOf(s)) {
+      for (int fd : c->fds) close(fd);
+      companions.erase(s);
+    }
+    return Result(close(s));
+  }
   int LastSocketError() override { return lastError; }
 
   int GetAddressCount(int* count) override {
@@ -248,6 +279,209 @@ class PosixNetwork : public NetworkService {
   }
 
  private:
+  static constexpr uint32_t kForeverMs = UINT32_MAX;
+
+  // Windows hands a UDP socket bound to an adapter's address the broadcasts to its port that
+  // arrive on that adapter (to 255.255.255.255 and to the adapter's subnet); Linux hands them only
+  // to sockets bound to the wildcard or to the broadcast address itself. So such a socket gets
+  // hidden companions bound to those broadcast addresses at its port, and its reads and waits take
+  // from them too what came in on its adapter, in arrival order with its own datagrams. The
+  // companions reuse their address, so that those of two adapters coexist; the UDP socket itself
+  // never does, so its own bind keeps failing on a held address and port.
+  struct Companions {
+    unsigned ifindex = 0;  // the adapter whose broadcasts count
+    std::vector<int> fds;
+  };
+
+  // One socket in PollSockets: the events wanted and, on return, the events that came.
+  struct Watch {
+    Socket socket;
+    short events;
+    short revents;
+  };
+
+  const Companions* CompanionsOf(Socket s) const {
+    auto it = companions.find(s);
+    return it == companions.end() ? nullptr : &it->second;
+  }
+
+  static int TypeOf(Socket s) {
+    int type = 0;
+    socklen_t len = sizeof type;
+    return getsockopt(s, SOL_SOCKET, SO_TYPE, &type, &len) == 0 ? type : 0;
+  }
+
+  static uint64_t MonotonicMs() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return uint64_t(now.tv_sec) * 1000u + uint64_t(now.tv_nsec) / 1000000u;
+  }
+
+  // Windows binds a listening port again while connections of an earlier listener on it wait out
+  // their TIME_WAIT; Linux refuses that unless both sides reuse the address, which every listener
+  // does here (Listen). Address reuse still refuses a port that another socket listens on, so only
+  // a bind that failed is tried again, with reuse; when that fails too the socket is left as it was.
+  int BindBesideClosedConnections(Socket s, const sockaddr_in& sa) {
+    int on = 1;
+    if (setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) {
+      errno = EADDRINUSE;
+      return -1;
+    }
+    if (bind(s, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0) return 0;
+    int saved = errno;
+    int off = 0;
+    setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &off, sizeof off);
+    errno = saved;
+    return -1;
+  }
+
+  // Gives a UDP socket bound to an adapter's address its broadcast companions (see Companions).
+  // Loopback, the wildcard and the broadcast addresses get none; a companion that cannot be bound
+  // is left out, and the socket hears what it can.
+  void AddCompanions(Socket s) {
+    sockaddr_in local{};
+    socklen_t len = sizeof local;
+    if (getsockname(s, reinterpret_cast<sockaddr*>(&local), &len) != 0) return;
+    uint32_t address = local.sin_addr.s_addr;
+    if (address == kAnyAddress || address == kBroadcastAddress) return;
+    Companions found;
+    uint32_t subnetBroadcast = 0;
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0) return;
+    for (ifaddrs* a = list; a && !found.ifindex; a = a->ifa_next) {
+      if (!a->ifa_addr || a->ifa_addr->sa_family != AF_INET || !a->ifa_netmask) continue;
+      if ((a->ifa_flags & IFF_LOOPBACK) || !(a->ifa_flags & IFF_BROADCAST)) continue;
+      if (reinterpret_cast<const sockaddr_in*>(a->ifa_addr)->sin_addr.s_addr != address) continue;
+      found.ifindex = if_nametoindex(a->ifa_name);
+      uint32_t mask = reinterpret_cast<const sockaddr_in*>(a->ifa_netmask)->sin_addr.s_addr;
+      // A /31 or /32 has no subnet broadcast of its own.
+      if (ntohl(~mask) > 1) subnetBroadcast = (address & mask) | ~mask;
+    }
+    freeifaddrs(list);
+    if (!found.ifindex) return;
+    for (uint32_t target : {kBroadcastAddress, subnetBroadcast}) {
+      if (target == 0) continue;
+      int fd = OpenCompanion(Endpoint{target, ntohs(local.sin_port)});
+      if (fd >= 0) found.fds.push_back(fd);
+    }
+    if (found.fds.empty()) return;
+    // Arrival times put the socket's own datagrams and the companions' in one order.
+    int on = 1;
+    setsockopt(s, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
+    companions[s] = std::move(found);
+  }
+
+  // A companion bound to `at`, telling each datagram's arrival interface and time; -1 when it
+  // cannot be had.
+  static int OpenCompanion(Endpoint at) {
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) return -1;
+    int on = 1;
+    sockaddr_in sa = ToSockaddr(at);
+    if (setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
+        setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on) != 0 ||
+        setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) != 0 ||
+        bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
+      close(fd);
+      return -1;
+    }
+    return fd;
+  }
+
+  // 1 when fd has a datagram queued, with its arrival time in *arrivalNs; 0 when it has none. With
+  // an ifindex, datagrams at the head that came in on another interface are dropped first.
+  static int PeekHead(int fd, unsigned ifindex, int64_t* arrivalNs) {
+    for (;;) {
+      alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo)) + CMSG_SPACE(sizeof(timespec))];
+      char byte;
+      iovec iov{&byte, 1};
+      msghdr msg{};
+      msg.msg_iov = &iov;
+      msg.msg_iovlen = 1;
+      msg.msg_control = control;
+      msg.msg_controllen = sizeof control;
+      if (recvmsg(fd, &msg, MSG_PEEK | MSG_DONTWAIT) < 0) {
+        if (errno == EINTR) continue;
+        return 0;
+      }
+      unsigned arrivedOn = 0;
+      *arrivalNs = 0;
+      for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
+        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
+          in_pktinfo info;
+          memcpy(&info, CMSG_DATA(c), sizeof info);
+          arrivedOn = unsigned(info.ipi_ifindex);
+        } else if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
+          timespec at;
+          memcpy(&at, CMSG_DATA(c), sizeof at);
+          *arrivalNs = int64_t(at.tv_sec) * 1000000000 + at.tv_nsec;
+        }
+      }
+      if (!ifindex || arrivedOn == ifindex) return 1;
+      recv(fd, &byte, 0, MSG_DONTWAIT);  // another adapter's LAN: not for this socket
+    }
+  }
+
+  // Of the socket and its companions, the one whose next datagram arrived first; -1 when none has
+  // one. A socket with an error pending comes first, so that the read reports it.
+  static int NextSource(Socket s, const Companions& c) {
+    int best = -1;
+    int64_t bestNs = 0;
+    pollfd own{s, POLLIN, 0};
+    if (poll(&own, 1, 0) > 0) {
+      if (own.revents & ~POLLIN) return s;
+      if (PeekHead(s, 0, &bestNs)) best = s;
+    }
+    for (int fd : c.fds) {
+      int64_t ns = 0;
+      if (PeekHead(fd, c.ifindex, &ns) && (best < 0 || ns < bestNs)) {
+        best = fd;
+        bestNs = ns;
+      }
+    }
+    return best;
+  }
+
+  // poll() over the sockets and, where reading is wanted, their companions; a companion wakes its
+  // socket only with a datagram from the socket's adapter at its head, so broadcasts of other LANs
+  // never count. Returns the number of sockets with events (in their revents), 0 when ms ran out,
+  // -1 with errno when poll fails (EINTR included).
+  int PollSockets(Watch* watches, int count, uint32_t ms) {
+    const bool forever = ms > INT_MAX;
+    const uint64_t deadline = MonotonicMs() + ms;
+    std::vector<pollfd> fds;
+    std::vector<int> owners;
+    for (;;) {
+      fds.clear();
+      owners.clear();
+      for (int i = 0; i < count; ++i) {
+        watches[i].revents = 0;
+        fds.push_back(pollfd{watches[i].socket, watches[i].events, 0});
+        owners.push_back(i);
+        const Companions* c = CompanionsOf(watches[i].socket);
+        if (!c || !(watches[i].events & POLLIN)) continue;
+        for (int fd : c->fds) {
+          fds.push_back(pollfd{fd, POLLIN, 0});
+          owners.push_back(i);
+        }
+      }
+      uint64_t now = MonotonicMs();
+      int r = poll(fds.data(), nfds_t(fds.size()), forever ? -1 : int(deadline > now ? deadline - now : 0));
+      if (r <= 0) return r;
+      int ready = 0;
+      for (size_t j = 0; j < fds.size(); ++j) {
+        if (!fds[j].revents) continue;
+        Watch& w = watches[owners[j]];
+        bool companion = fds[j].fd != w.socket;
+        int64_t ignored;
+        if (companion && !PeekHead(fds[j].fd, companions.at(w.socket).ifindex, &ignored)) continue;
+        if (!w.revents) ++ready;
+        w.revents = short(w.revents | (companion ? POLLIN : fds[j].revents));
+      }
+      if (ready > 0 || (!forever && MonotonicMs() >= deadline)) return ready;
+    }
+  }
+
   Socket Keep(int fd) {
     if (fd < 0) lastError = errno;
     return fd < 0 ? kInvalidSocket : fd;
@@ -272,14 +506,14 @@ class PosixNetwork : public NetworkService {
   // 1 and the events that came in *revents, 0 on time-out, -1 for a bad socket or a failed poll.
   int Poll(Socket s, short events, uint32_t ms, short* revents) {
     if (s == kInvalidSocket) return -1;
-    pollfd p{s, events, 0};
+    Watch watch{s, events, 0};
     int r;
     do {
-      r = poll(&p, 1, ms > INT_MAX ? -1 : int(ms));
+      r = PollSockets(&watch, 1, ms);
     } while (r < 0 && errno == EINTR);
     if (r < 0) return Result(-1);
-    if (r > 0 && (p.revents & POLLNVAL)) return -1;
-    *revents = p.revents;
+    if (r > 0 && (watch.revents & POLLNVAL)) return -1;
+    *revents = watch.revents;
     return r > 0 ? 1 : 0;
   }
 
@@ -323,6 +557,7 @@ class PosixNetwork : public NetworkService {
   }
 
   int lastError = 0;
+  std::map<Socket, Companions> companions;  // by the socket they serve
 };
 
 }  // namespace

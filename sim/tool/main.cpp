@@ -38,6 +38,7 @@ const Option kOptions[] = {
     {"--accept-kinds", "LIST", "accepted client kinds, e.g. 3,19 (default 19 for type 9, else 3)"},
     {"--pass-phrase", "TEXT", "pass phrase the login proof is made with (default empty)"},
     {"--no-discovery", nullptr, "do not answer discovery probes (no UDP socket at all)"},
+    {"--answer-by-broadcast", nullptr, "answer probes to 255.255.255.255 at the probe's port, not to its sender"},
     {"--dry-commands", nullptr, "answer shell lines as run but run none (the disk stays as it is)"},
     {"--ignore-code", "N", "fault: never answer requests with this code (repeatable)"},
     {"--ignore-command", "LINE", "fault: run this shell line but never answer it (repeatable)"},
@@ -161,6 +162,8 @@ int ParseArguments(int argc, char** argv, sim::ControllerConfig* config) {
       config->passPhrase = value;
     } else if (name == "--no-discovery") {
       config->discovery = false;
+    } else if (name == "--answer-by-broadcast") {
+      config->answerByBroadcast = true;
     } else if (name == "--dry-commands") {
       config->dryCommands = true;
     } else if (name == "--ignore-code") {

@@ -142,6 +142,36 @@ TEST_P(SocketContract, BindingAHeldAddressAndPortFails) {
   EXPECT_EQ(LastSocketError(), EADDRINUSE);
 }
 
+TEST_P(SocketContract, ListeningPortBindsAgainRightAfterItsConnectionsClosedButNotBesideALiveListener) {
+  Endpoint where;
+  Socket first = Listener(&where);
+  Socket client = Track(OpenTcp());
+  ASSERT_EQ(Connect(client, where), 0);
+  Socket served = Accept(first, nullptr);
+  ASSERT_NE(served, kInvalidSocket);
+  // The server side closes first, so that it is the one left in TIME_WAIT on the listening port.
+  ASSERT_EQ(Close(served), 0);
+  ASSERT_EQ(WaitReadable(client, 1000), 1);
+  char c;
+  ASSERT_EQ(Recv(client, &c, 1), 0);
+  ASSERT_EQ(Close(client), 0);
+  Forget(client);
+  ASSERT_EQ(Close(first), 0);
+  Forget(first);
+
+  Socket second = Track(OpenTcp());
+  ASSERT_EQ(Bind(second, where), 0) << "error " << LastSocketError();
+  ASSERT_EQ(Listen(second, 4), 0);
+  for (Endpoint taken : {where, Endpoint{kAnyAddress, where.port}}) {
+    Socket third = Track(OpenTcp());
+    EXPECT_EQ(Bind(third, taken), -1) << "address " << taken.address;
+    EXPECT_EQ(LastSocketError(), EADDRINUSE);
+  }
+  // The live listener still takes connections.
+  Socket late = Track(OpenTcp());
+  EXPECT_EQ(Connect(late, where), 0);
+}
+
 TEST_P(SocketContract, BroadcastNeedsTheFlag) {
   Socket s = Track(OpenUdp());
   ASSERT_EQ(Bind(s, Endpoint{kLoopback, 0}), 0);
