@@ -32,6 +32,7 @@ namespace fs = std::filesystem;
 
 const std::string kLan = std::string(BSPLIFT_SOURCE_DIR) + "/scripts/lan";
 const std::string kProbe = std::string(BSPLIFT_BINARY_DIR) + "/bsplift-netprobe";
+const std::string kBsplift = std::string(BSPLIFT_BINARY_DIR) + "/bsplift";
 const std::string kSimulator = std::string(BSPLIFT_BINARY_DIR) + "/bsplift-controller-sim";
 
 // Runs a shell command and returns what it printed on stdout.
@@ -232,7 +233,7 @@ TEST_F(Lan, TheAdapterTableShowsTheHostsPortWithItsDriverHardwareAddressAndMask)
 
 TEST_F(Lan, TheMainDialogListsAControllerOnAnotherHost) {
   StartController();
-  EXPECT_EQ(Output(OnHost(1, kProbe + " list 2500")), "00:50:C2:AB:CD:EF\t    10.231.0.12\tPD10\n");
+  EXPECT_EQ(Output(OnHost(1, kBsplift + " list")), "00:50:C2:AB:CD:EF\t    10.231.0.12\tPD10\n");
   EXPECT_NE(Log().find("probe from 10.231.0.11:444 answered"), std::string::npos) << Log();
 }
 
@@ -245,7 +246,7 @@ TEST_F(Lan, ALimitedBroadcastFromASocketWithoutAnAddressStillLeavesOnTheLan) {
 
 TEST_F(Lan, TheMainDialogListsAControllerThatAnswersByBroadcast) {
   StartController({"--answer-by-broadcast"});
-  EXPECT_EQ(Output(OnHost(1, kProbe + " list 2500")), "00:50:C2:AB:CD:EF\t    10.231.0.12\tPD10\n");
+  EXPECT_EQ(Output(OnHost(1, kBsplift + " list")), "00:50:C2:AB:CD:EF\t    10.231.0.12\tPD10\n");
   EXPECT_NE(Log().find("probe from 10.231.0.11:444 answered to 255.255.255.255:444"), std::string::npos) << Log();
 }
 

@@ -1,20 +1,17 @@
 // A small probe that end-to-end tests run inside a host namespace of scripts/lan, to see the real
-// platform from there: the adapter table, the main dialog's device list, and a limited broadcast
-// from a socket that has no address of its own.
+// platform from there: the adapter table, and a limited broadcast from a socket that has no address
+// of its own. (The device list comes from the shipped `bsplift list`.)
 //
 //   bsplift-netprobe adapters          "count N", then "adapter<TAB>description<TAB>mac<TAB>addr/mask,…"
-//   bsplift-netprobe list MS           the main dialog's device list after MS ms of discovery
 //   bsplift-netprobe probe-unbound MS  broadcast the probe unbound, print "answer SIZE from ADDR"
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
-#include "app/main_dialog.h"
 #include "platform/adapters.h"
 #include "platform/clock.h"
 #include "platform/socket.h"
-#include "ui/headless/headless_backend.h"
 
 namespace {
 
@@ -34,33 +31,6 @@ int Adapters() {
     std::printf("\n");
   }
   return 0;
-}
-
-// Lets the dialog discover for a while, prints its list, then cancels it as a person would.
-class Lister : public ui::headless::Driver {
- public:
-  explicit Lister(uint32_t ms) : start(platform::GetTickCount()), ms(ms) {}
-  void OnPoll(ui::headless::HeadlessBackend& ui) override {
-    auto* dialog = dynamic_cast<CPKGLIFTDlg*>(ui.ActiveDialog());
-    if (!dialog || done || platform::MsSince(start) < ms) return;
-    for (int i = 0; i < dialog->DeviceList().GetCount(); ++i) std::printf("%s\n", dialog->DeviceList().GetText(i).c_str());
-    done = true;
-    ui.ClickButton(ui::IDCANCEL);
-  }
-  int OnMessageBox(const std::string&, uint32_t) override { return ui::IDNO; }
-
- private:
-  uint32_t start;
-  uint32_t ms;
-  bool done = false;
-};
-
-int List(uint32_t ms) {
-  Lister lister(ms);
-  ui::headless::HeadlessBackend backend(&lister);
-  ui::ScopedBackend installed(backend);
-  CPKGLIFTDlg dialog(nullptr);
-  return dialog.DoModal() == ui::IDCANCEL ? 0 : 1;
 }
 
 int ProbeUnbound(uint32_t ms) {
@@ -89,9 +59,8 @@ int main(int argc, char** argv) {
   uint32_t ms = argc > 2 ? uint32_t(std::strtoul(argv[2], nullptr, 10)) : 0;
   int result = 2;
   if (command == "adapters") result = Adapters();
-  if (command == "list") result = List(ms);
   if (command == "probe-unbound") result = ProbeUnbound(ms);
-  if (result == 2) std::fprintf(stderr, "usage: bsplift-netprobe adapters | list MS | probe-unbound MS\n");
+  if (result == 2) std::fprintf(stderr, "usage: bsplift-netprobe adapters | probe-unbound MS\n");
   std::fflush(stdout);
   return result;
 }
