@@ -83,7 +83,7 @@ struct ControllerConfig {
   std::vector<int> acceptedKinds;     // empty: 19 for type 9, 3 for the others
   std::string passPhrase;             // key of the login proof
   bool discovery = true;
-  bool discoveryOnAnyAddress = false; // real sockets: bind ANY:444, where broadcasts arrive
+  bool discoveryOnAnyAddress = false; // bind ANY:444, as a controller with one port does (the tool)
   // Discovery answers go to 255.255.255.255 at the probe's source port instead of to its sender,
   // so every PC on the LAN listening on that port hears them.
   bool answerByBroadcast = false;
