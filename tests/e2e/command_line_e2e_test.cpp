@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,23 +21,26 @@
 #include <vector>
 
 #include "tests/scenario/upgrade_lines.h"
-
-extern char** environ;
+#include "tests/support/namespace_lan.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
 using testing_support::Append;
+using testing_support::BringUpLan;
 using testing_support::FileSent;
 using testing_support::kRunFailed;
 using testing_support::kShellSteps;
 using testing_support::Lines;
+using testing_support::OnLanHost;
 using testing_support::Opening;
 using testing_support::ReturnSeenAndCompleted;
+using testing_support::ShellOutput;
 using testing_support::ShellsAnswered;
+using testing_support::SpawnOnLanHost;
+using testing_support::TakeDownLan;
 
-const std::string kLan = std::string(BSPLIFT_SOURCE_DIR) + "/scripts/lan";
 const std::string kBsplift = std::string(BSPLIFT_BINARY_DIR) + "/bsplift";
 const std::string kSimulator = std::string(BSPLIFT_BINARY_DIR) + "/bsplift-controller-sim";
 
@@ -82,18 +84,6 @@ const std::string kPd10Line = "00:50:C2:00:01:00\t    10.231.0.13\tPD10";
 const std::string kPd2Line = "00:50:C2:00:02:00\t    10.231.0.14\tPD2";
 
 std::string Address(int host) { return "10.231.0." + std::to_string(10 + host); }
-
-// Runs a shell command and returns what it printed on stdout.
-std::string Output(const std::string& command) {
-  std::string out;
-  if (FILE* pipe = popen(command.c_str(), "r")) {
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-    pclose(pipe);
-  }
-  return out;
-}
 
 std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -174,23 +164,14 @@ struct Finished {
 
 class CommandLineOnLan : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    if (geteuid() != 0) {
-      skipReason = "SKIPPED: the command-line LAN tests need root to make network namespaces";
-    } else if (std::system((kLan + " up " + Prefix() + " 4 >/dev/null 2>&1").c_str()) != 0) {
-      skipReason = "SKIPPED: scripts/lan could not make the network namespaces";
-    }
-    if (!skipReason.empty()) std::fprintf(stderr, "\n*** %s ***\n\n", skipReason.c_str());
-  }
+  static void SetUpTestSuite() { skipReason = BringUpLan(Prefix(), 4); }
 
   static void TearDownTestSuite() {
-    if (skipReason.empty()) std::system((kLan + " down " + Prefix()).c_str());
+    if (skipReason.empty()) TakeDownLan(Prefix());
   }
 
   static std::string Prefix() { return "cl" + std::to_string(getpid()); }
-  static std::string OnHost(int host, const std::string& command) {
-    return "ip netns exec " + Prefix() + "-" + std::to_string(host) + " " + command;
-  }
+  static std::string OnHost(int host, const std::string& command) { return OnLanHost(Prefix(), host, command); }
 
   void SetUp() override {
     if (!skipReason.empty()) GTEST_SKIP() << skipReason;
@@ -209,27 +190,8 @@ class CommandLineOnLan : public ::testing::Test {
     if (!root.empty()) fs::remove_all(root);
   }
 
-  // Starts `command` on a host; stdin is /dev/null, stdout goes to `out` and stderr to `err` (the
-  // same file when equal). `ip netns exec` execs, so the pid is the command's own.
   pid_t Spawn(int host, const std::vector<std::string>& command, const fs::path& out, const fs::path& err) {
-    std::vector<std::string> args = {"ip", "netns", "exec", Prefix() + "-" + std::to_string(host)};
-    args.insert(args.end(), command.begin(), command.end());
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (err == out) {
-      posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    } else {
-      posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    }
-    pid_t pid = -1;
-    int spawned = posix_spawnp(&pid, "ip", &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    return spawned == 0 ? pid : -1;
+    return SpawnOnLanHost(Prefix(), host, command, out.string(), err.string());
   }
 
   static void Stop(pid_t pid) {
@@ -406,7 +368,7 @@ TEST_F(CommandLineOnLan, ListRefusesAnUnknownFilterEntryNamingTheEntriesItKnows)
 
 TEST_F(CommandLineOnLan, AControllerThatAnswersDiscoveryByBroadcastIsListed) {
   // The answer reaches host 1 as a limited broadcast, which host 1 has no route for.
-  std::string routes = Output(OnHost(kBspliftHost, "ip -4 route show table all"));
+  std::string routes = ShellOutput(OnHost(kBspliftHost, "ip -4 route show table all"));
   ASSERT_EQ(routes.find("255.255.255.255"), std::string::npos) << routes;
   ASSERT_EQ(routes.find("default"), std::string::npos) << routes;
   StartController(kPd2, {"--answer-by-broadcast"});

@@ -8,7 +8,6 @@
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,50 +22,33 @@
 #include <vector>
 
 #include "platform/socket.h"
-
-extern char** environ;
+#include "tests/support/namespace_lan.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kLan = std::string(BSPLIFT_SOURCE_DIR) + "/scripts/lan";
+using testing_support::BringUpLan;
+using testing_support::OnLanHost;
+using testing_support::ShellOutput;
+using testing_support::SpawnOnLanHost;
+using testing_support::TakeDownLan;
+
 const std::string kProbe = std::string(BSPLIFT_BINARY_DIR) + "/bsplift-netprobe";
 const std::string kBsplift = std::string(BSPLIFT_BINARY_DIR) + "/bsplift";
 const std::string kSimulator = std::string(BSPLIFT_BINARY_DIR) + "/bsplift-controller-sim";
 
-// Runs a shell command and returns what it printed on stdout.
-std::string Output(const std::string& command) {
-  std::string out;
-  if (FILE* pipe = popen(command.c_str(), "r")) {
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-    pclose(pipe);
-  }
-  return out;
-}
-
 class Lan : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    if (geteuid() != 0) {
-      skipReason = "SKIPPED: the LAN tests need root to make network namespaces";
-    } else if (std::system((kLan + " up " + Prefix() + " 2 >/dev/null 2>&1").c_str()) != 0) {
-      skipReason = "SKIPPED: scripts/lan could not make the network namespaces";
-    }
-    if (!skipReason.empty()) std::fprintf(stderr, "\n*** %s ***\n\n", skipReason.c_str());
-  }
+  static void SetUpTestSuite() { skipReason = BringUpLan(Prefix(), 2); }
 
   static void TearDownTestSuite() {
-    if (skipReason.empty()) std::system((kLan + " down " + Prefix()).c_str());
+    if (skipReason.empty()) TakeDownLan(Prefix());
   }
 
   static std::string Prefix() { return "bl" + std::to_string(getpid()); }
   static std::string Host(int host) { return Prefix() + "-" + std::to_string(host); }
-  static std::string OnHost(int host, const std::string& command) {
-    return "ip netns exec " + Host(host) + " " + command;
-  }
+  static std::string OnHost(int host, const std::string& command) { return OnLanHost(Prefix(), host, command); }
 
   void SetUp() override {
     if (!skipReason.empty()) GTEST_SKIP() << skipReason;
@@ -82,19 +64,13 @@ class Lan : public ::testing::Test {
 
   // Starts the controller simulator on host 2, answering discovery, and waits until it listens.
   void StartController(const std::vector<std::string>& extra = {}) {
-    std::vector<std::string> args = {"ip", "netns", "exec", Host(2), kSimulator, "--address", "10.231.0.12",
-                                     "--port", "7000", "--root", (root / "disk").string(), "--name", "LAN",
-                                     "--mac", "0050C2ABCDEF", "--type", "8", "--subtype", "10"};
-    args.insert(args.end(), extra.begin(), extra.end());
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
+    std::vector<std::string> command = {kSimulator, "--address", "10.231.0.12", "--port", "7000",
+                                        "--root", (root / "disk").string(), "--name", "LAN",
+                                        "--mac", "0050C2ABCDEF", "--type", "8", "--subtype", "10"};
+    command.insert(command.end(), extra.begin(), extra.end());
     std::string log = (root / "simulator.txt").string();
-    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ASSERT_EQ(posix_spawnp(&simulator, "ip", &actions, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
+    simulator = SpawnOnLanHost(Prefix(), 2, command, log, log);
+    ASSERT_GT(simulator, 0);
     for (int i = 0; i < 100 && Log().find("listening") == std::string::npos; ++i) usleep(20000);
     ASSERT_NE(Log().find("listening"), std::string::npos) << Log();
   }
@@ -224,29 +200,29 @@ std::vector<Heard> ReadAll(platform::Socket s) {
 }
 
 TEST_F(Lan, TheAdapterTableShowsTheHostsPortWithItsDriverHardwareAddressAndMask) {
-  std::string mac = Output(OnHost(1, "cat /sys/class/net/lan0/address"));
+  std::string mac = ShellOutput(OnHost(1, "cat /sys/class/net/lan0/address"));
   ASSERT_EQ(mac.size(), 18u);
   mac.pop_back();
-  EXPECT_EQ(Output(OnHost(1, kProbe + " adapters")),
+  EXPECT_EQ(ShellOutput(OnHost(1, kProbe + " adapters")),
             "count 2\nadapter\tveth\t" + mac + "\t10.231.0.11/255.255.255.0\n");  // loopback counted, not listed
 }
 
 TEST_F(Lan, TheMainDialogListsAControllerOnAnotherHost) {
   StartController();
-  EXPECT_EQ(Output(OnHost(1, kBsplift + " list")), "00:50:C2:AB:CD:EF\t    10.231.0.12\tPD10\n");
+  EXPECT_EQ(ShellOutput(OnHost(1, kBsplift + " list")), "00:50:C2:AB:CD:EF\t    10.231.0.12\tPD10\n");
   EXPECT_NE(Log().find("probe from 10.231.0.11:444 answered"), std::string::npos) << Log();
 }
 
 TEST_F(Lan, ALimitedBroadcastFromASocketWithoutAnAddressStillLeavesOnTheLan) {
   StartController();
-  std::string out = Output(OnHost(1, kProbe + " probe-unbound 1000"));
+  std::string out = ShellOutput(OnHost(1, kProbe + " probe-unbound 1000"));
   EXPECT_NE(out.find("sent 8\n"), std::string::npos) << out;
   EXPECT_NE(out.find("answer 180 from 10.231.0.12\n"), std::string::npos) << out;
 }
 
 TEST_F(Lan, TheMainDialogListsAControllerThatAnswersByBroadcast) {
   StartController({"--answer-by-broadcast"});
-  EXPECT_EQ(Output(OnHost(1, kBsplift + " list")), "00:50:C2:AB:CD:EF\t    10.231.0.12\tPD10\n");
+  EXPECT_EQ(ShellOutput(OnHost(1, kBsplift + " list")), "00:50:C2:AB:CD:EF\t    10.231.0.12\tPD10\n");
   EXPECT_NE(Log().find("probe from 10.231.0.11:444 answered to 255.255.255.255:444"), std::string::npos) << Log();
 }
 
@@ -327,7 +303,7 @@ TEST_F(Lan, TheSimulatorListensAgainRightAfterASessionWithItEnded) {
   std::string waiting;
   for (int i = 0; i < 50 && waiting.find("10.231.0.12:7000") == std::string::npos; ++i) {
     if (i) usleep(20000);
-    waiting = Output(OnHost(2, "ss -tan state time-wait"));
+    waiting = ShellOutput(OnHost(2, "ss -tan state time-wait"));
   }
   ASSERT_NE(waiting.find("10.231.0.12:7000"), std::string::npos) << waiting;
 
