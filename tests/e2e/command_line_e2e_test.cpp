@@ -30,6 +30,7 @@ namespace fs = std::filesystem;
 using testing_support::Append;
 using testing_support::BringUpLan;
 using testing_support::FileSent;
+using testing_support::FilesInOrder;
 using testing_support::kRunFailed;
 using testing_support::kShellSteps;
 using testing_support::Lines;
@@ -400,13 +401,7 @@ TEST_F(CommandLineOnLan, UpgradeSendsTheChangedNewAndEmptyFilesSkipsTheUnchanged
   Finished run = Bsplift({"upgrade", "00:50:c2:00:01:00", "--yes", "-C", Payload().string()});
 
   Lines expected = PreparedLog(kPd10);
-  for (const std::string& name : PayloadOrder(Payload())) {
-    if (name == "same.bin") {
-      expected.push_back("Checking File: BSP/UPGRADE\\same.bin  CheckSum OK");
-    } else {
-      Append(expected, FileSent(name));
-    }
-  }
+  Append(expected, FilesInOrder(PayloadOrder(Payload()), "same.bin"));
   Append(expected, ShellsAnswered(6, 7));
   Append(expected, ReturnSeenAndCompleted());
   EXPECT_EQ(run.code, 0);

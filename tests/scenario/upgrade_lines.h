@@ -55,6 +55,22 @@ inline Lines FileSent(const std::string& name) {
   return {"Checking File: BSP/UPGRADE\\" + name + "  Changes Detected ", "Transfer File: BSP/UPGRADE\\" + name + " OK"};
 }
 
+// A payload file found unchanged on the controller and skipped.
+inline std::string FileSkipped(const std::string& name) { return "Checking File: BSP/UPGRADE\\" + name + "  CheckSum OK"; }
+
+// The payload files in the order the upgrade takes them, each sent whole unless it is `unchanged`.
+inline Lines FilesInOrder(const std::vector<std::string>& order, const std::string& unchanged) {
+  Lines lines;
+  for (const std::string& name : order) {
+    if (name == unchanged) {
+      lines.push_back(FileSkipped(name));
+    } else {
+      Append(lines, FileSent(name));
+    }
+  }
+  return lines;
+}
+
 // Operation 8 seeing the controller back, and the run's end.
 inline Lines ReturnSeenAndCompleted() { return {kReturnInitiated, kReturnWaiting, kReturnSeen, kRunCompleted}; }
 

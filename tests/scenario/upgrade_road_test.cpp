@@ -12,7 +12,7 @@
 namespace {
 
 using testing_support::Append;
-using testing_support::FileSent;
+using testing_support::FilesInOrder;
 using testing_support::Lines;
 using testing_support::Opening;
 using testing_support::PatternBytes;
@@ -44,13 +44,7 @@ TEST(UpgradeRoad, AnInstallerUpgradesAControllerFromTheListedLineToItsReturn) {
   // The files go in the order the folder lists them.
   Lines expected = Opening("r5 i.MX6");
   Append(expected, ShellsAnswered(1, 5));
-  for (const std::string& name : site.PayloadOrder()) {
-    if (name == "same.bin") {
-      expected.push_back("Checking File: BSP/UPGRADE\\same.bin  CheckSum OK");
-    } else {
-      Append(expected, FileSent(name));
-    }
-  }
+  Append(expected, FilesInOrder(site.PayloadOrder(), "same.bin"));
   Append(expected, ShellsAnswered(6, 7));
   Append(expected, ReturnSeenAndCompleted());
 
