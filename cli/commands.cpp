@@ -427,6 +427,9 @@ class UpgradeDriver : public ui::headless::Driver {
     outcomes.push_back(Outcome{Current(), code, words});
     waitStart = platform::GetTickCount();
     phase = Phase::Waiting;
+    // A Ctrl-C that came while a step held the thread, too late to stop a run that then completed,
+    // still means: no more controllers.
+    if (console.interrupted && console.interrupted()) stopped = true;
     // The main dialog is closed from the next poll, once nothing is left to do.
     if (outcomes.size() == options.macs.size() || stopped) phase = Phase::Closing;
   }

@@ -151,6 +151,7 @@ TEST_F(MainDialog, SelectingALineEnablesStartWhoseDeclinedWarningChangesNothingA
     EXPECT_EQ(box.style, ui::MB_YESNO | ui::MB_ICONHAND);
     EXPECT_NE(box.answer, ui::IDYES);
   }
+  EXPECT_EQ(dialog.GetStartFailure(), StartFailure::None) << "no connection was tried";
   EXPECT_EQ(GetServer(), nullptr);
   ASSERT_EQ(dialog.DeviceList().GetCount(), 2);
   EXPECT_EQ(dialog.DeviceList().GetItemData(0), nullptr);
