@@ -322,7 +322,9 @@ class UpgradeDriver : public ui::headless::Driver {
   // The exit code, after the summary when several controllers were named.
   int Finish() {
     for (size_t i = outcomes.size(); i < options.macs.size(); ++i) {
-      outcomes.push_back(Outcome{options.macs[i], kExitNotListed, stopped ? "skipped after Ctrl-C" : "not upgraded"});
+      // Not tried: after a Ctrl-C by choice, otherwise because the main dialog ended early.
+      outcomes.push_back(stopped ? Outcome{options.macs[i], kExitInterrupted, "skipped after Ctrl-C"}
+                                 : Outcome{options.macs[i], kExitNoUpgrade, "no upgrade began"});
     }
     int code = kExitCompleted;
     for (const Outcome& outcome : outcomes) {

@@ -157,6 +157,17 @@ TEST(CommandLine, SeveralMacsAreTakenInTurnAndSummedUpWithTheFirstCodeThatDidNot
   EXPECT_EQ(printed.back(), std::string(kMac) + "\t0\tcompleted");
 }
 
+TEST(CommandLine, ACtrlCAfterARunCompletedStillSkipsTheControllersAfterIt) {
+  CommandSite t;
+  t.interruptAt = kRunCompleted;  // printed as the dialog closes: a Ctrl-C just as the run was over
+  EXPECT_EQ(t.Upgrade({kMac, "0050C2000009"}), kExitInterrupted);
+  Lines printed = SplitLines(t.out.str());
+  ASSERT_GE(printed.size(), 3u);
+  EXPECT_EQ(printed[printed.size() - 3], kRunCompleted);
+  EXPECT_EQ(printed[printed.size() - 2], std::string(kMac) + "\t0\tcompleted");
+  EXPECT_EQ(printed.back(), "0050C2000009\t130\tskipped after Ctrl-C");
+}
+
 TEST(CommandLine, UpgradeRefusesAPayloadRootWithoutTheUpgradeFolderBeforeConnecting) {
   CommandSite t;
   std::filesystem::remove_all(t.site.PayloadFolder());
