@@ -198,7 +198,8 @@ std::string UsageText() {
          "exit codes: 0 completed, 1 upgrade failed, 2 usage error, 3 not listed in time,\n"
          "            4 warning declined, 5 no upgrade began (connection, login or system information\n"
          "            failed), 6 upgrade began but was not successful, 130 quit by a second Ctrl-C.\n"
-         "            With several MACs: the code of the first that did not complete.\n"
+         "            With several MACs: the code of the first that did not complete (130 for\n"
+         "            those skipped after a Ctrl-C).\n"
          "\n"
          "Port 444 needs root, or: sudo setcap cap_net_bind_service+ep $(command -v bsplift)\n";
 }
