@@ -55,6 +55,11 @@ std::string DottedAddress(uint32_t address) {
   return Format("%u.%u.%u.%u", address & 0xFF, (address >> 8) & 0xFF, (address >> 16) & 0xFF, address >> 24);
 }
 
+// The program as setcap wants it: a path, or the shell's lookup when it was found on the PATH.
+std::string SetcapPath(const std::string& program) {
+  return program.find('/') == std::string::npos ? "$(command -v " + program + ")" : program;
+}
+
 // Says once why discovery may hear less than it should, so that an empty list is never a mystery.
 void ReportDiscoveryProblems(CPKGLIFTDlg& dialog, const Console& console) {
   std::ostream& err = *console.err;
@@ -72,7 +77,7 @@ void ReportDiscoveryProblems(CPKGLIFTDlg& dialog, const Console& console) {
     std::string where = "port 444 on " + DottedAddress(socket->GetLocalAddress());
     if (platform::IsPermissionError(error)) {
       err << "bsplift: not allowed to use " << where
-          << " (it needs root, or once: sudo setcap cap_net_bind_service+ep " << console.program << ")"
+          << " (it needs root, or once: sudo setcap cap_net_bind_service+ep " << SetcapPath(console.program) << ")"
           << consequence;
     } else if (platform::IsAddressInUseError(error)) {
       err << "bsplift: " << where << " is in use by another program (ss -ulpn 'sport = :444' names it)"
@@ -311,8 +316,8 @@ class UpgradeDriver : public ui::headless::Driver {
   }
 
   uint32_t MsUntilNextAction() override {
-    // Selecting acts on the next turn; Started and Closing wait for what the dialogs do.
-    if (phase == Phase::Selecting) return 0;
+    // Selecting and Closing act on the next turn; Started waits for what the dialogs do.
+    if (phase == Phase::Selecting || (phase == Phase::Closing && !closed)) return 0;
     if (phase != Phase::Waiting) return ui::kWaitForever;
     uint32_t total = options.waitSeconds * kMsPerSecond;
     uint32_t gone = platform::MsSince(waitStart);

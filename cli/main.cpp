@@ -9,7 +9,8 @@
 namespace {
 
 constexpr const char* kStopNotice =
-    "\nStopping after the current step (the controller is then not upgraded); Ctrl-C again quits at once.\n";
+    "\nStopping after the current step: a run stopped before its end leaves the controller not upgraded. "
+    "Ctrl-C again quits at once.\n";
 
 Console ProcessConsole(const char* program) {
   Console console;

@@ -7,7 +7,8 @@ namespace platform {
 enum class StandardStream { Input, Output, Error };
 bool IsTerminal(StandardStream stream);
 
-// Ctrl-C handling for the process, once installed: normally a Ctrl-C ends the process at once with
+// Ctrl-C handling for the process, once installed (a process started with Ctrl-C ignored keeps
+// ignoring it): normally a Ctrl-C ends the process at once with
 // exit code 130. While soft (SetInterruptSoft(true)), the first one only raises InterruptRequested()
 // and writes `notice` to stderr; the next one ends the process at once with 130 all the same.
 void InstallInterruptHandler();

@@ -33,6 +33,9 @@ bool IsTerminal(StandardStream stream) {
 }
 
 void InstallInterruptHandler() {
+  // Started with Ctrl-C ignored (in the background of a script): it stays ignored.
+  struct sigaction current {};
+  if (sigaction(SIGINT, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) return;
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);

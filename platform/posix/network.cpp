@@ -163,15 +163,53 @@ class PosixNetwork : public NetworkService {
     return Result(r);
   }
 
+  // Winsock's send knows no signals; on Linux a signal (the Ctrl-C that only asks a run to stop)
+  // cuts a blocked send short, even under SA_RESTART once a send time-out is set. So a send cut
+  // short goes on with the rest until every byte is handed over, an error comes, or the time-out,
+  // counted from the first call, runs out.
   int Send(Socket s, const void* data, int size) override {
-    ssize_t n = send(s, data, size_t(size), MSG_NOSIGNAL);
+    const char* bytes = static_cast<const char*>(data);
+    const uint64_t start = MonotonicMs();
+    uint32_t limitMs = 0;
+    bool limitKnown = false;
+    bool narrowed = false;
+    int sent = 0;
+    ssize_t n;
+    for (;;) {
+      n = send(s, bytes + sent, size_t(size - sent), MSG_NOSIGNAL);
+      if (n > 0) sent += int(n);
+      if (sent == size || (n < 0 && errno != EINTR)) break;
+      if (!limitKnown) {
+        limitMs = SendTimeoutMs(s);
+        limitKnown = true;
+      }
+      uint64_t elapsed = MonotonicMs() - start;
+      if (limitMs == 0) continue;
+      if (elapsed >= limitMs) {
+        n = -1;
+        errno = ETIMEDOUT;
+        break;
+      }
+      SetSendTimeoutMs(s, uint32_t(limitMs - elapsed));
+      narrowed = true;
+    }
+    int saved = errno;
+    if (narrowed) SetSendTimeoutMs(s, limitMs);
+    errno = saved;
+    if (sent > 0 || size == 0) return sent;
     // Our sockets block, so EAGAIN here is the send time-out running out; Winsock calls that a
     // time-out, and so do we.
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) errno = ETIMEDOUT;
-    return Count(n);
+    if (errno == EAGAIN || errno == EWOULDBLOCK) errno = ETIMEDOUT;
+    return Count(n < 0 ? n : -1);
   }
 
-  int Recv(Socket s, void* buffer, int size) override { return Count(recv(s, buffer, size_t(size), 0)); }
+  int Recv(Socket s, void* buffer, int size) override {
+    ssize_t n;
+    do {
+      n = recv(s, buffer, size_t(size), 0);
+    } while (n < 0 && errno == EINTR);
+    return Count(n);
+  }
 
   int LocalEndpoint(Socket s, Endpoint* local) override {
     sockaddr_in sa{};
@@ -211,12 +249,7 @@ class PosixNetwork : public NetworkService {
     return ((revents & POLLIN) ? wanted & kReadReady : 0) | ((revents & POLLOUT) ? wanted & kWriteReady : 0);
   }
 
-  int SetSendTimeout(Socket s, uint32_t ms) override {
-    timeval limit{};
-    limit.tv_sec = time_t(ms / 1000);
-    limit.tv_usec = suseconds_t(ms % 1000 * 1000);
-    return Result(setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit));
-  }
+  int SetSendTimeout(Socket s, uint32_t ms) override { return Result(SetSendTimeoutMs(s, ms)); }
 
   int WaitAny(WaitEntry* entries, int count, uint32_t ms) override {
     std::vector<Watch> watches(static_cast<size_t>(count));
@@ -309,6 +342,21 @@ class PosixNetwork : public NetworkService {
     int type = 0;
     socklen_t len = sizeof type;
     return getsockopt(s, SOL_SOCKET, SO_TYPE, &type, &len) == 0 ? type : 0;
+  }
+
+  static int SetSendTimeoutMs(Socket s, uint32_t ms) {
+    timeval limit{};
+    limit.tv_sec = time_t(ms / 1000);
+    limit.tv_usec = suseconds_t(ms % 1000 * 1000);
+    return setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+  }
+
+  // The send time-out in force (0: none).
+  static uint32_t SendTimeoutMs(Socket s) {
+    timeval limit{};
+    socklen_t len = sizeof limit;
+    if (getsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &limit, &len) != 0) return 0;
+    return uint32_t(limit.tv_sec) * 1000u + uint32_t(limit.tv_usec / 1000);
   }
 
   static uint64_t MonotonicMs() {
@@ -507,10 +555,18 @@ class PosixNetwork : public NetworkService {
   int Poll(Socket s, short events, uint32_t ms, short* revents) {
     if (s == kInvalidSocket) return -1;
     Watch watch{s, events, 0};
+    // A signal ends poll early; the wait goes on for what is left of it.
+    const uint64_t deadline = MonotonicMs() + ms;
+    uint32_t left = ms;
     int r;
-    do {
-      r = PollSockets(&watch, 1, ms);
-    } while (r < 0 && errno == EINTR);
+    for (;;) {
+      r = PollSockets(&watch, 1, left);
+      if (r >= 0 || errno != EINTR) break;
+      if (ms <= INT_MAX) {
+        uint64_t now = MonotonicMs();
+        left = now >= deadline ? 0 : uint32_t(deadline - now);
+      }
+    }
     if (r < 0) return Result(-1);
     if (r > 0 && (watch.revents & POLLNVAL)) return -1;
     *revents = watch.revents;

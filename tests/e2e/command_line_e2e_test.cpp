@@ -62,7 +62,8 @@ const std::string kNotSuccessful =
     "ERROR: Upgrade began, but was not successful. Please re-run the upgrade as soon as possible and do not "
     "attempt to use the controller until a successful upgrade is complete.";
 const std::string kStopNotice =
-    "\nStopping after the current step (the controller is then not upgraded); Ctrl-C again quits at once.\n";
+    "\nStopping after the current step: a run stopped before its end leaves the controller not upgraded. "
+    "Ctrl-C again quits at once.\n";
 
 struct Controller {
   int host;
@@ -379,6 +380,20 @@ TEST_F(CommandLineOnLan, AControllerThatAnswersDiscoveryByBroadcastIsListed) {
   EXPECT_EQ(run.err, "");
   EXPECT_NE(SimulatorLog(kPd2).find("probe from 10.231.0.11:444 answered to 255.255.255.255:444"), std::string::npos)
       << SimulatorLog(kPd2);
+}
+
+TEST_F(CommandLineOnLan, ListWithoutTheRightToPort444SaysSoOnceAndStillHearsAnswersToItsOwnPort) {
+  StartController(kPd10);
+  // An installer's own account: no root, no capability, so port 444 is refused.
+  bsplift = Spawn(kBspliftHost, {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", kBsplift, "list"},
+                  OutPath(), ErrPath());
+  ASSERT_GT(bsplift, 0);
+  Finished run = FinishBsplift();
+  EXPECT_EQ(run.code, 0);
+  EXPECT_EQ(SplitLines(run.out), Lines{kPd10Line}) << "the controller answers the probe's own port";
+  EXPECT_EQ(run.err, "bsplift: not allowed to use port 444 on 10.231.0.11 (it needs root, or once: sudo setcap "
+                     "cap_net_bind_service+ep " + kBsplift + "); discovery goes on from a port the system picks, "
+                     "where only controllers that answer to the probe's own port are heard\n");
 }
 
 // ---------------------------------------------------------------------------------------------

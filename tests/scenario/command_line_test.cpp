@@ -10,6 +10,7 @@
 
 #include "app/main_dialog.h"
 #include "cli/commands.h"
+#include "platform/clock.h"
 #include "platform/socket.h"
 #include "tests/scenario/upgrade_lines.h"
 #include "tests/support/controller_site.h"
@@ -151,7 +152,7 @@ TEST(CommandLine, SeveralMacsAreTakenInTurnAndSummedUpWithTheFirstCodeThatDidNot
   CommandSite t;
   EXPECT_EQ(t.Upgrade({"0050C2000009", kMac}), kExitNotListed);
   Lines printed = SplitLines(t.out.str());
-  ASSERT_GE(printed.size(), 2u);
+  ASSERT_GE(printed.size(), 3u);
   EXPECT_EQ(printed[printed.size() - 3], kRunCompleted) << "the second MAC was upgraded after the first timed out";
   EXPECT_EQ(printed[printed.size() - 2], "0050C2000009\t3\tnot listed within 5 s");
   EXPECT_EQ(printed.back(), std::string(kMac) + "\t0\tcompleted");
@@ -166,6 +167,20 @@ TEST(CommandLine, ACtrlCAfterARunCompletedStillSkipsTheControllersAfterIt) {
   EXPECT_EQ(printed[printed.size() - 3], kRunCompleted);
   EXPECT_EQ(printed[printed.size() - 2], std::string(kMac) + "\t0\tcompleted");
   EXPECT_EQ(printed.back(), "0050C2000009\t130\tskipped after Ctrl-C");
+}
+
+TEST(CommandLine, TheCommandEndsAsSoonAsTheLastControllerHasItsOutcome) {
+  CommandSite t;
+  uint32_t answeredAt = 0;
+  t.console.inputIsTerminal = true;
+  t.console.readLine = [&](std::string* line) {
+    answeredAt = platform::GetTickCount();
+    *line = "n";
+    return true;
+  };
+  EXPECT_EQ(t.Upgrade({kMac}, false), kExitDeclined);
+  EXPECT_GT(answeredAt, 0u);
+  EXPECT_EQ(platform::GetTickCount(), answeredAt) << "not at the main dialog's next discovery tick";
 }
 
 TEST(CommandLine, UpgradeRefusesAPayloadRootWithoutTheUpgradeFolderBeforeConnecting) {
@@ -183,7 +198,7 @@ TEST(CommandLine, TheBarsAreDrawnOnStderrOnlyWhenItIsATerminal) {
     CommandSite t;
     t.console.errorIsTerminal = terminal;
     EXPECT_EQ(t.Upgrade({kMac}), kExitCompleted);
-    EXPECT_EQ(t.err.str().find("total ["), terminal ? t.err.str().find("total [") : std::string::npos);
+    EXPECT_EQ(t.err.str().find("total [") != std::string::npos, terminal);
     if (terminal) {
       EXPECT_NE(t.err.str().find("total [##############################] 100%"), std::string::npos);
       EXPECT_EQ(t.err.str().substr(t.err.str().size() - 4), "\r\033[K") << "the bars are wiped when the dialog ends";

@@ -1,12 +1,16 @@
 // One table of socket behaviours, run against the real sockets (loopback only) and the simulated
 // LAN, so that the simulation cannot drift from what the program meets on a real machine.
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/sim/world.h"
@@ -272,6 +276,58 @@ TEST_P(SocketContract, TimedOutSendToAPeerThatNeverReadsHandsOverPartOrNothing) 
   ASSERT_EQ(have, handedOver);
   EXPECT_TRUE(std::equal(got.begin(), got.end(), data.begin()));
   EXPECT_EQ(WaitReadable(server, 50), 0);
+}
+
+// Signals are the real machine's alone: a Ctrl-C that only asks a run to stop lands while a chunk
+// send is blocked on a full window. The send must go on and hand over every byte once the peer
+// reads, as Winsock's would, instead of coming back short and breaking the connection.
+TEST(RealSockets, ASendCutShortByASignalGoesOnUntilEveryByteIsHandedOver) {
+  struct sigaction quiet {};
+  quiet.sa_handler = [](int) {};
+  sigemptyset(&quiet.sa_mask);
+  quiet.sa_flags = SA_RESTART;  // as the program's own Ctrl-C handler
+  struct sigaction before {};
+  ASSERT_EQ(sigaction(SIGUSR1, &quiet, &before), 0);
+
+  Socket l = OpenTcp();
+  Endpoint where;
+  ASSERT_EQ(Bind(l, Endpoint{kLoopback, 0}), 0);
+  ASSERT_EQ(Listen(l, 1), 0);
+  ASSERT_EQ(LocalEndpoint(l, &where), 0);
+  Socket client = OpenTcp();
+  ASSERT_EQ(Connect(client, where), 0);
+  Socket server = Accept(l, nullptr);
+  ASSERT_NE(server, kInvalidSocket);
+  ASSERT_EQ(SetSendTimeout(client, 10000), 0);  // as a session's connection has
+
+  constexpr int kBytes = 32 * 1024 * 1024;  // far beyond what loopback holds unread
+  std::vector<uint8_t> data(kBytes);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = uint8_t(i % 251);
+  std::vector<uint8_t> got;
+  pthread_t sender = pthread_self();
+  std::thread peer([&] {
+    // Signal the blocked sender a few times, then read everything.
+    for (int i = 0; i < 5; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(40));
+      pthread_kill(sender, SIGUSR1);
+    }
+    std::vector<uint8_t> buffer(65536);
+    while (got.size() < size_t(kBytes) && WaitReadable(server, 5000) == 1) {
+      int n = Recv(server, buffer.data(), int(buffer.size()));
+      if (n <= 0) break;
+      got.insert(got.end(), buffer.begin(), buffer.begin() + n);
+    }
+  });
+  int sent = Send(client, data.data(), kBytes);
+  peer.join();
+  sigaction(SIGUSR1, &before, nullptr);
+  Close(client);
+  Close(server);
+  Close(l);
+
+  EXPECT_EQ(sent, kBytes);
+  ASSERT_EQ(got.size(), size_t(kBytes));
+  EXPECT_TRUE(got == data);
 }
 
 INSTANTIATE_TEST_SUITE_P(BothImplementations, SocketContract, ::testing::Values(Kind::Real, Kind::Simulated),
