@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <optional>
 #include <ostream>
 #include <vector>
 
@@ -89,6 +90,13 @@ void ReportDiscoveryProblems(CPKGLIFTDlg& dialog, const Console& console) {
   }
 }
 
+// What is left of `seconds` counted from the tick `start`; 0 once they are over.
+uint32_t MsLeft(uint32_t start, uint32_t seconds) {
+  uint32_t total = seconds * kMsPerSecond;
+  uint32_t gone = platform::MsSince(start);
+  return gone >= total ? 0 : total - gone;
+}
+
 int Percent(const ui::ProgressBar& bar) {
   int span = bar.GetRangeHigh() - bar.GetRangeLow();
   return span > 0 ? int(int64_t(bar.GetPos() - bar.GetRangeLow()) * 100 / span) : 0;
@@ -173,14 +181,10 @@ class ConsoleBackend : public ui::headless::HeadlessBackend {
   bool barsShown = false;
 };
 
+// A line of the device list with a copy of its record, taken before the dialog deletes the records.
 struct ListedDevice {
   std::string line;
-  std::string mac;
-  std::string address;
-  uint16_t port = 0;
-  uint8_t type = 0;
-  uint8_t subtype = 0;
-  std::string name;
+  std::optional<DeviceRecord> record;  // none only for a line whose record the dialog has let go
 };
 
 // Lets the main dialog discover for the given time, with the filter and view asked for set before its
@@ -203,20 +207,11 @@ class ListDriver : public ui::headless::Driver {
       }
       return;
     }
-    if (MsLeft() > 0) return;
+    if (MsLeft(start, options.seconds) > 0) return;
     for (int i = 0; i < dialog->DeviceList().GetCount(); ++i) {
       const DeviceRecord* record = RecordAt(*dialog, i);
-      ListedDevice device;
-      device.line = dialog->DeviceList().GetText(i);
-      if (record) {
-        device.mac = LineMac(*record);
-        device.address = DottedAddress(record->address);
-        device.port = record->port;
-        device.type = record->type;
-        device.subtype = record->subtype;
-        device.name = record->name;
-      }
-      devices.push_back(device);
+      devices.push_back(ListedDevice{dialog->DeviceList().GetText(i),
+                                     record ? std::optional<DeviceRecord>(*record) : std::nullopt});
     }
     done = true;
     ui.ClickButton(ui::IDCANCEL);
@@ -227,17 +222,11 @@ class ListDriver : public ui::headless::Driver {
     return (style & ui::MB_YESNO) ? ui::IDNO : ui::IDOK;
   }
 
-  uint32_t MsUntilNextAction() override { return started && !done ? MsLeft() : 0; }
+  uint32_t MsUntilNextAction() override { return started && !done ? MsLeft(start, options.seconds) : 0; }
 
   const std::vector<ListedDevice>& Devices() const { return devices; }
 
  private:
-  uint32_t MsLeft() const {
-    uint32_t total = options.seconds * kMsPerSecond;
-    uint32_t gone = platform::MsSince(start);
-    return gone >= total ? 0 : total - gone;
-  }
-
   void SelectFilter(ui::headless::HeadlessBackend& ui, CPKGLIFTDlg& dialog) {
     if (options.filter.empty()) return;
     ui::ListBox& filters = dialog.FilterList();
@@ -319,9 +308,7 @@ class UpgradeDriver : public ui::headless::Driver {
     // Selecting and Closing act on the next turn; Started waits for what the dialogs do.
     if (phase == Phase::Selecting || (phase == Phase::Closing && !closed)) return 0;
     if (phase != Phase::Waiting) return ui::kWaitForever;
-    uint32_t total = options.waitSeconds * kMsPerSecond;
-    uint32_t gone = platform::MsSince(waitStart);
-    return gone >= total ? 0 : total - gone;
+    return MsLeft(waitStart, options.waitSeconds);
   }
 
   // The exit code, after the summary when several controllers were named.
@@ -473,13 +460,15 @@ int RunList(const ListOptions& options, Console& console) {
   } else {
     nlohmann::ordered_json list = nlohmann::ordered_json::array();
     for (const ListedDevice& device : driver.Devices()) {
-      list.push_back({{"mac", device.mac},
-                      {"address", device.address},
-                      {"port", device.port},
-                      {"type", device.type},
-                      {"subtype", device.subtype},
-                      {"model", GetModelName(device.type, device.subtype)},
-                      {"name", device.name},
+      if (!device.record) continue;
+      const DeviceRecord& record = *device.record;
+      list.push_back({{"mac", LineMac(record)},
+                      {"address", DottedAddress(record.address)},
+                      {"port", record.port},
+                      {"type", record.type},
+                      {"subtype", record.subtype},
+                      {"model", GetModelName(record.type, record.subtype)},
+                      {"name", record.name},
                       {"line", device.line}});
     }
     // Texts from the LAN are not ours to trust: bytes that are not UTF-8 are replaced, not fatal.
