@@ -134,12 +134,13 @@ class ConsoleBackend : public ui::headless::HeadlessBackend {
 
   void ControlChanged(ui::Dialog& dialog, ui::Control& control) override {
     CUpdateDlg* upgrade = AsUpgradeDialog(&dialog);
-    if (!upgrade) return;
-    if (control.GetDlgCtrlID() == kLogListId) {
-      PrintLines(*upgrade, upgrade->LogList().GetCount() - 1);
-    } else if (control.Kind() == ui::ControlKind::ProgressBar) {
-      DrawBars(*upgrade);
-    }
+    if (upgrade && control.Kind() == ui::ControlKind::ProgressBar) DrawBars(*upgrade);
+  }
+
+  // Every line but the last is final: the last may still get a verdict appended.
+  void ListChanged(ui::Dialog& dialog, ui::ListBox& list, ui::ListChange, int) override {
+    CUpdateDlg* upgrade = AsUpgradeDialog(&dialog);
+    if (upgrade && list.GetDlgCtrlID() == kLogListId) PrintLines(*upgrade, list.GetCount() - 1);
   }
 
  private:

@@ -5,6 +5,10 @@
 #include "cli/commands.h"
 #include "cli/options.h"
 #include "platform/console.h"
+#ifdef BSPLIFT_WITH_WINDOWS
+#include "app/app.h"
+#include "ui/wx/wx_windows.h"
+#endif
 
 namespace {
 
@@ -48,7 +52,14 @@ int main(int argc, char** argv) {
     case CommandKind::Windows:
       break;
   }
-  // The windows come with a toolkit backend; until then this build has only the commands.
+#ifdef BSPLIFT_WITH_WINDOWS
+  int shown = ui::wx::RunWithWindows(argc, argv, [] {
+    CPKGLIFTApp app;
+    return app.InitInstance();
+  });
+  if (shown >= 0) return shown;
+  std::cerr << "bsplift: no display to open the windows on; the commands work without one:\n";
+#endif
   std::cerr << UsageText();
   return kExitUsage;
 }

@@ -21,4 +21,14 @@ constexpr uint32_t ElapsedMs(uint32_t now, uint32_t then) {
 // Milliseconds since `then`, by the rule above.
 uint32_t MsSince(uint32_t then);
 
+// Called while the thread waits: Sleep and the socket waits (WaitReadable, WaitWritable, WaitReady,
+// WaitAny) wait in slices of kWaitHookSliceMs and call it between them. A window toolkit installs
+// one that repaints its windows, so that a step sleeping for minutes or a query waiting for its
+// answer leaves the windows drawn and answering the desktop. The hook must not dispatch input or
+// timers: the waits sit inside steps that rely on nothing else running meanwhile.
+using WaitHook = void (*)();
+constexpr uint32_t kWaitHookSliceMs = 50;
+// Installs the hook (null: none, the default) and returns the one it replaces.
+WaitHook SetWaitHook(WaitHook hook);
+
 }  // namespace platform

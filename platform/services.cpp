@@ -6,6 +6,30 @@
 namespace platform {
 namespace {
 
+WaitHook& InstalledHook() {
+  static WaitHook hook = nullptr;
+  return hook;
+}
+
+// Runs wait(ms) in slices with the hook between them; the wait's own result as soon as it is not
+// 0 (ready, or an error), else 0 once ms have passed. Waits longer than INT32_MAX are endless, as
+// the implementations take them.
+template <typename Wait>
+int Sliced(uint32_t ms, Wait wait) {
+  WaitHook hook = InstalledHook();
+  if (!hook || ms <= kWaitHookSliceMs) return wait(ms);
+  const bool endless = ms > 0x7FFFFFFFu;
+  const uint32_t start = Clock().GetTickCount();
+  for (;;) {
+    uint32_t spent = ElapsedMs(Clock().GetTickCount(), start);
+    uint32_t left = endless ? kWaitHookSliceMs : (spent >= ms ? 0 : ms - spent);
+    uint32_t slice = left < kWaitHookSliceMs ? left : kWaitHookSliceMs;
+    int r = wait(slice);
+    if (r != 0 || (!endless && slice == left)) return r;
+    hook();
+  }
+}
+
 Services& Installed() {
   static Services installed;
   return installed;
@@ -35,7 +59,18 @@ FileService& Files() {
 }
 
 uint32_t GetTickCount() { return Clock().GetTickCount(); }
-void Sleep(uint32_t ms) { Clock().Sleep(ms); }
+void Sleep(uint32_t ms) {
+  Sliced(ms, [](uint32_t slice) {
+    Clock().Sleep(slice);
+    return 0;
+  });
+}
+
+WaitHook SetWaitHook(WaitHook hook) {
+  WaitHook previous = InstalledHook();
+  InstalledHook() = hook;
+  return previous;
+}
 uint32_t MsSince(uint32_t then) { return ElapsedMs(GetTickCount(), then); }
 
 Socket OpenUdp() { return Network().OpenUdp(); }
@@ -51,11 +86,19 @@ int Recv(Socket s, void* buffer, int size) { return Network().Recv(s, buffer, si
 int LocalEndpoint(Socket s, Endpoint* local) { return Network().LocalEndpoint(s, local); }
 int Listen(Socket s, int backlog) { return Network().Listen(s, backlog); }
 Socket Accept(Socket s, Endpoint* from) { return Network().Accept(s, from); }
-int WaitReadable(Socket s, uint32_t ms) { return Network().WaitReadable(s, ms); }
-int WaitWritable(Socket s, uint32_t ms) { return Network().WaitWritable(s, ms); }
-int WaitReady(Socket s, int wanted, uint32_t ms) { return Network().WaitReady(s, wanted, ms); }
+int WaitReadable(Socket s, uint32_t ms) {
+  return Sliced(ms, [s](uint32_t slice) { return Network().WaitReadable(s, slice); });
+}
+int WaitWritable(Socket s, uint32_t ms) {
+  return Sliced(ms, [s](uint32_t slice) { return Network().WaitWritable(s, slice); });
+}
+int WaitReady(Socket s, int wanted, uint32_t ms) {
+  return Sliced(ms, [s, wanted](uint32_t slice) { return Network().WaitReady(s, wanted, slice); });
+}
 int SetSendTimeout(Socket s, uint32_t ms) { return Network().SetSendTimeout(s, ms); }
-int WaitAny(WaitEntry* entries, int count, uint32_t ms) { return Network().WaitAny(entries, count, ms); }
+int WaitAny(WaitEntry* entries, int count, uint32_t ms) {
+  return Sliced(ms, [entries, count](uint32_t slice) { return Network().WaitAny(entries, count, slice); });
+}
 int ShutdownReceive(Socket s) { return Network().ShutdownReceive(s); }
 int ShutdownBoth(Socket s) { return Network().ShutdownBoth(s); }
 int Close(Socket s) { return Network().Close(s); }

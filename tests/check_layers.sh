@@ -47,7 +47,7 @@ done
 while IFS= read -r hit; do
   echo "$hit: OS or toolkit header outside platform/ and ui/<backend>/"
   status=1
-done < <(grep -rn --include='*.h' --include='*.cpp' -E '#include <(sys/|netinet/|arpa/|net/|ifaddrs\.h|unistd\.h|poll\.h|fcntl\.h|windows\.h|winsock|wx/)' \
+done < <(grep -rn --include='*.h' --include='*.cpp' -E '#include <(sys/|netinet/|arpa/|net/|ifaddrs\.h|unistd\.h|poll\.h|fcntl\.h|windows\.h|winsock|wx/|gtk/|gdk/)' \
   support compress net ui discovery upgrade app cli sim 2>/dev/null | grep -vE '^ui/[^/]+/' || true)
 
 [ $status = 0 ] && echo "layers: every include points down"

@@ -12,6 +12,15 @@ namespace ui {
 
 class Control;
 class Dialog;
+class ListBox;
+
+// How a list box changed, so that a native list can follow line by line instead of rebuilding.
+enum class ListChange {
+  Inserted,   // a line was added at the index; later lines moved down by one
+  Deleted,    // the line at the index was removed; later lines moved up by one
+  Reset,      // every line was removed (index -1)
+  Selection,  // the program selected the line at the index (-1: none)
+};
 
 // "No timer is due": wait until input arrives.
 constexpr uint32_t kWaitForever = 0xFFFFFFFFu;
@@ -25,8 +34,13 @@ class Backend {
   virtual int DialogCreated(Dialog& dialog) = 0;
   // The dialog's modal run is over: remove its window. The dialog object still exists.
   virtual void DialogDestroyed(Dialog& dialog) = 0;
-  // A control of a dialog with a window changed (text, state, lines, selection, range, position).
+  // A control of a dialog with a window changed (text, enabled state, range, position). List boxes
+  // report their lines and selection through ListChanged instead.
   virtual void ControlChanged(Dialog& dialog, Control& control) = 0;
+  // A list box of a dialog with a window changed. The model has changed already; an insertion or
+  // deletion may also have moved the selection (it stays on the line it was on, or is cleared with
+  // its line), which is not reported separately.
+  virtual void ListChanged(Dialog& dialog, ListBox& list, ListChange change, int index) = 0;
   // The caption of a dialog with a window changed.
   virtual void CaptionChanged(Dialog& dialog) = 0;
   // UpdateWindow: paint the dialog now, before control returns to any loop.

@@ -32,6 +32,7 @@ class Control {
 
  protected:
   void NotifyChanged();
+  Dialog& Owner() const { return owner; }
 
  private:
   Dialog& owner;

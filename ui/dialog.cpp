@@ -42,7 +42,7 @@ int Dialog::DoModal() {
   result = 0;
   if (OnInitDialog()) FocusFirstControl();
   while (!ended) {
-    if (!PumpMessage()) backend->WaitForInput(detail::MsUntilNextTimer());
+    if (!PumpMessage()) backend->WaitForInput(MsUntilNextTimer());
   }
   detail::Forget(*this);
   hasWindow = false;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "ui/dialog.h"
+
 namespace ui {
 namespace {
 
@@ -29,7 +31,7 @@ int ListBox::AddString(const std::string& text) {
   int index = InsertionPoint(text);
   items.insert(items.begin() + index, Item{text});
   if (curSel >= index) ++curSel;
-  NotifyChanged();
+  NotifyListChanged(ListChange::Inserted, index);
   return index;
 }
 
@@ -41,7 +43,7 @@ int ListBox::DeleteString(int index) {
   } else if (curSel > index) {
     --curSel;
   }
-  NotifyChanged();
+  NotifyListChanged(ListChange::Deleted, index);
   return GetCount();
 }
 
@@ -64,14 +66,19 @@ void* ListBox::GetItemData(int index) const { return IsIndex(index) ? items[inde
 int ListBox::SetCurSel(int index) {
   if (index != -1 && !IsIndex(index)) return LB_ERR;
   curSel = index;
-  NotifyChanged();
+  NotifyListChanged(ListChange::Selection, index);
   return index == -1 ? LB_ERR : index;
 }
 
 void ListBox::ResetContent() {
   items.clear();
   curSel = LB_ERR;
-  NotifyChanged();
+  NotifyListChanged(ListChange::Reset, -1);
+}
+
+void ListBox::NotifyListChanged(ListChange change, int index) {
+  Backend* backend = CurrentBackend();
+  if (backend && Owner().HasWindow()) backend->ListChanged(Owner(), *this, change, index);
 }
 
 }  // namespace ui

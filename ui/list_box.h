@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "ui/backend.h"
 #include "ui/constants.h"
 #include "ui/control.h"
 
@@ -53,6 +54,7 @@ class ListBox : public Control {
     void* data = nullptr;
   };
 
+  void NotifyListChanged(ListChange change, int index);
   bool IsIndex(int index) const { return index >= 0 && index < GetCount(); }
   int InsertionPoint(const std::string& text) const;
 

@@ -94,7 +94,7 @@ bool DispatchDueTimer() {
 }  // namespace
 
 int PostMessage(const Message& message) {
-  if (!IsRunning(message.target)) return 0;
+  if (!IsRunning(message.target) || Queue().size() >= kMaxQueuedMessages) return 0;
   Queue().push_back(message);
   return 1;
 }
@@ -102,8 +102,12 @@ int PostMessage(const Message& message) {
 int PumpMessage() {
   Backend* backend = CurrentBackend();
   if (Queue().empty() && backend) backend->PollInput();
-  return DispatchQueued() || DispatchDueTimer() ? 1 : 0;
+  return DispatchOne();
 }
+
+int DispatchOne() { return DispatchQueued() || DispatchDueTimer() ? 1 : 0; }
+
+size_t QueuedMessages() { return Queue().size(); }
 
 namespace detail {
 
@@ -127,6 +131,8 @@ void Forget(Dialog& owner) {
   std::erase_if(Queue(), [&](const Message& m) { return m.target == &owner; });
 }
 
+}  // namespace detail
+
 uint32_t MsUntilNextTimer() {
   uint32_t now = platform::GetTickCount();
   uint32_t soonest = kWaitForever;
@@ -135,7 +141,5 @@ uint32_t MsUntilNextTimer() {
   }
   return soonest;
 }
-
-}  // namespace detail
 
 }  // namespace ui

@@ -1,6 +1,7 @@
 #pragma once
 // The one message queue of the user-interface thread, with the timers that feed it. Both backends
 // share these semantics; they only supply input and idle waiting.
+#include <cstddef>
 #include <cstdint>
 
 namespace ui {
@@ -21,8 +22,12 @@ struct Message {
   uint32_t key = 0;
 };
 
+// The most messages the queue holds, as a Windows thread's queue does; beyond it posting fails, so
+// that a flood of input or a handler posting in a loop cannot grow the queue without end.
+constexpr size_t kMaxQueuedMessages = 10000;
+
 // Queues a message behind the others. Returns 1, or 0 (nothing queued) when the target has no
-// window or has ended.
+// window or has ended, or the queue is full.
 int PostMessage(const Message& message);
 
 // Removes and dispatches one message and returns 1, or returns 0 when there was none. When the
@@ -34,6 +39,18 @@ int PostMessage(const Message& message);
 // ended are dropped.
 int PumpMessage();
 
+// The two steps of PumpMessage after input, for a backend whose toolkit runs a modal loop of its
+// own (a message box): the framework's timers must keep firing there, as they do in a Windows
+// message box. Neither asks the backend for input.
+//
+// Milliseconds until the next timer of a running dialog is due (0: due now), or kWaitForever.
+uint32_t MsUntilNextTimer();
+// Dispatches one queued message or, with none queued, the most overdue due timer. 1 if it
+// dispatched something, else 0.
+int DispatchOne();
+// Messages waiting in the queue (timers not counted).
+size_t QueuedMessages();
+
 // For Dialog: its timers and what is queued for it.
 namespace detail {
 
@@ -43,8 +60,6 @@ void StartTimer(Dialog& owner, int id, uint32_t periodMs);
 int StopTimer(Dialog& owner, int id);
 // Drops every timer of `owner` and every message queued for it.
 void Forget(Dialog& owner);
-// Milliseconds until the next timer of a running dialog is due (0: due now), or kWaitForever.
-uint32_t MsUntilNextTimer();
 
 }  // namespace detail
 

@@ -178,8 +178,18 @@ TEST(Dialog, ControlsAreFoundByIdAndKindOnly) {
 class RecordingBackend : public ui::headless::HeadlessBackend {
  public:
   void ControlChanged(ui::Dialog&, ui::Control& control) override { changed.push_back(control.GetDlgCtrlID()); }
+  void ListChanged(ui::Dialog&, ui::ListBox& list, ui::ListChange change, int index) override {
+    listChanges.push_back({list.GetDlgCtrlID(), change, index});
+  }
   void CaptionChanged(ui::Dialog& dialog) override { captions.push_back(dialog.GetWindowText()); }
+  struct ListChangeSeen {
+    int id;
+    ui::ListChange change;
+    int index;
+    bool operator==(const ListChangeSeen&) const = default;
+  };
   std::vector<int> changed;
+  std::vector<ListChangeSeen> listChanges;
   std::vector<std::string> captions;
 };
 
@@ -208,10 +218,48 @@ TEST(Dialog, ControlChangesReachTheBackendOnlyWhileTheWindowExists) {
   EXPECT_EQ(dialog.DoModal(), ui::IDOK);
   dialog.GetListBox(1009)->AddString("after");
 
-  EXPECT_EQ(backend.changed, (std::vector<int>{1009, 1007, ui::IDCANCEL, ui::IDCANCEL}));
+  EXPECT_EQ(backend.changed, (std::vector<int>{1007, ui::IDCANCEL, ui::IDCANCEL}));
+  using Seen = RecordingBackend::ListChangeSeen;
+  EXPECT_EQ(backend.listChanges, (std::vector<Seen>{{1009, ui::ListChange::Inserted, 1}}));
   EXPECT_EQ(backend.captions, std::vector<std::string>{"Caption"});
   EXPECT_EQ(dialog.GetButton(ui::IDCANCEL)->GetWindowText(), "OK");
   EXPECT_FALSE(dialog.GetButton(ui::IDCANCEL)->IsWindowEnabled());
+}
+
+// A native list follows the model change by change, so each must say what happened where.
+class ListDialog : public ui::Dialog {
+ public:
+  using ui::Dialog::Dialog;
+  int OnInitDialog() override {
+    ui::ListBox& list = *GetListBox(1001);
+    list.AddString("b");
+    list.AddString("a");
+    list.SetCurSel(1);
+    list.AddString("c");
+    list.DeleteString(0);
+    list.SetCurSel(-1);
+    list.ResetContent();
+    list.DeleteString(3);
+    EndDialog(ui::IDOK);
+    return 1;
+  }
+};
+
+TEST(Dialog, ListBoxesReportEachChangeWithItsKindAndIndex) {
+  RecordingBackend backend;
+  ui::ScopedBackend installed(backend);
+  ListDialog dialog(Layout({Control(1001, ControlKind::ListBox, "", ui::kSorted)}), nullptr);
+  dialog.DoModal();
+  using Seen = RecordingBackend::ListChangeSeen;
+  using ui::ListChange;
+  EXPECT_EQ(backend.listChanges, (std::vector<Seen>{{1001, ListChange::Inserted, 0},
+                                                    {1001, ListChange::Inserted, 0},
+                                                    {1001, ListChange::Selection, 1},
+                                                    {1001, ListChange::Inserted, 2},
+                                                    {1001, ListChange::Deleted, 0},
+                                                    {1001, ListChange::Selection, -1},
+                                                    {1001, ListChange::Reset, -1}}));
+  EXPECT_TRUE(backend.changed.empty());
 }
 
 }  // namespace

@@ -212,4 +212,56 @@ TEST_F(DialogLoop, DoModalAnswersMinusOneWhenNoWindowCanBeMade) {
   ui::SetBackend(&backend);
 }
 
+// A toolkit's own modal loop (a message box) keeps the framework's timers going with these two
+// calls alone; they must neither ask the backend for input nor let a timer overtake a message.
+class CountingPolls : public ui::headless::Driver {
+ public:
+  void OnPoll(ui::headless::HeadlessBackend&) override { ++polls; }
+  int OnMessageBox(const std::string&, uint32_t) override { return ui::IDOK; }
+  int polls = 0;
+};
+
+TEST_F(DialogLoop, AToolkitsOwnLoopKeepsTimersRunningWithoutAskingForInput) {
+  CountingPolls driver;
+  backend.SetDriver(&driver);
+  ScriptedDialog dialog(events);
+  dialog.onInit = [&] {
+    dialog.SetTimer(1, 100);
+    EXPECT_EQ(ui::MsUntilNextTimer(), 100u);
+    clock.Sleep(30);
+    EXPECT_EQ(ui::MsUntilNextTimer(), 70u);
+    EXPECT_EQ(ui::DispatchOne(), 0);
+    ui::PostMessage(Command(dialog, 9));
+    clock.Sleep(200);
+    EXPECT_EQ(ui::MsUntilNextTimer(), 0u);
+    EXPECT_EQ(ui::DispatchOne(), 1);
+    EXPECT_EQ(ui::DispatchOne(), 1);
+    EXPECT_EQ(ui::DispatchOne(), 0);
+    EXPECT_EQ(ui::MsUntilNextTimer(), 100u);
+    dialog.EndDialog(ui::IDOK);
+  };
+  dialog.DoModal();
+  EXPECT_EQ(driver.polls, 0);
+  EXPECT_EQ(events, (std::vector<std::string>{"dialog command 9", "dialog timer 1"}));
+  EXPECT_EQ(ui::MsUntilNextTimer(), ui::kWaitForever);
+  backend.SetDriver(nullptr);
+}
+
+TEST_F(DialogLoop, TheQueueRefusesMessagesBeyondItsBoundAndTakesThemAgainOnceDrained) {
+  ScriptedDialog dialog(events);
+  size_t accepted = 0;
+  int refusedThenAccepted = -1;
+  dialog.onInit = [&] {
+    while (ui::PostMessage(Command(dialog, 1)) == 1 && accepted <= ui::kMaxQueuedMessages) ++accepted;
+    EXPECT_EQ(ui::QueuedMessages(), ui::kMaxQueuedMessages);
+    EXPECT_EQ(ui::DispatchOne(), 1);
+    refusedThenAccepted = ui::PostMessage(Command(dialog, 2));
+    dialog.EndDialog(ui::IDOK);
+  };
+  dialog.DoModal();
+  EXPECT_EQ(accepted, ui::kMaxQueuedMessages);
+  EXPECT_EQ(refusedThenAccepted, 1);
+  EXPECT_EQ(ui::QueuedMessages(), 0u);
+}
+
 }  // namespace

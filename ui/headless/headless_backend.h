@@ -49,6 +49,7 @@ class HeadlessBackend : public Backend {
   int DialogCreated(Dialog& dialog) override;
   void DialogDestroyed(Dialog& dialog) override;
   void ControlChanged(Dialog&, Control&) override {}
+  void ListChanged(Dialog&, ListBox&, ListChange, int) override {}
   void CaptionChanged(Dialog&) override {}
   void Repaint(Dialog& dialog) override;
   int ShowMessageBox(const std::string& text, uint32_t style) override;
