@@ -12,6 +12,12 @@
 
 namespace {
 
+#ifdef BSPLIFT_WITH_WINDOWS
+constexpr bool kWithWindows = true;
+#else
+constexpr bool kWithWindows = false;
+#endif
+
 constexpr const char* kStopNotice =
     "\nStopping after the current step: a run stopped before its end leaves the controller not upgraded. "
     "Ctrl-C again quits at once.\n";
@@ -43,7 +49,7 @@ int main(int argc, char** argv) {
   platform::InstallInterruptHandler();
   switch (command.kind) {
     case CommandKind::Help:
-      std::cout << UsageText();
+      std::cout << UsageText(kWithWindows);
       return 0;
     case CommandKind::List:
       return RunList(command.list, console);
@@ -60,6 +66,6 @@ int main(int argc, char** argv) {
   if (shown >= 0) return shown;
   std::cerr << "bsplift: no display to open the windows on; the commands work without one:\n";
 #endif
-  std::cerr << UsageText();
+  std::cerr << UsageText(kWithWindows);
   return kExitUsage;
 }

@@ -174,10 +174,12 @@ int ParseCommandLine(const std::vector<std::string>& args, CommandLine* command,
   return 0;
 }
 
-std::string UsageText() {
-  return "usage: bsplift list [--seconds N] [--json] [--filter ENTRY] [--diagnostic]\n"
-         "       bsplift upgrade MAC [MAC...] [--yes] [--wait SECONDS] [-C DIR]\n"
-         "       bsplift --help\n"
+std::string UsageText(bool withWindows) {
+  return std::string("usage: bsplift list [--seconds N] [--json] [--filter ENTRY] [--diagnostic]\n"
+                     "       bsplift upgrade MAC [MAC...] [--yes] [--wait SECONDS] [-C DIR]\n"
+                     "       bsplift --help\n") +
+         (withWindows ? "       bsplift          (no command) the device list and the upgrade as windows, on a display\n"
+                      : "") +
          "\n"
          "list     listens for controllers for N seconds (default 3) and prints the device list,\n"
          "         one line per controller (MAC, IPv4 address, model, tab-separated). The first\n"

@@ -31,7 +31,8 @@ struct CommandLine {
 int ParseCommandLine(const std::vector<std::string>& args, CommandLine* command, std::string* error);
 
 // The --help text.
-std::string UsageText();
+// `withWindows`: this build opens the dialogs as windows when no command is given.
+std::string UsageText(bool withWindows = false);
 
 // A MAC as the comparison sees it: ':' and '-' dropped, letters in upper case.
 std::string NormalizeMac(const std::string& mac);
