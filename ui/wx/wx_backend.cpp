@@ -662,17 +662,11 @@ int RunWithWindows(int argc, char** argv, int (*body)()) {
   const char* display = std::getenv("DISPLAY");
   const char* wayland = std::getenv("WAYLAND_DISPLAY");
   if ((!display || !*display) && (!wayland || !*wayland)) return -1;
-  // Opening the display is tried first on its own: the toolkit, when it fails, is left in a state
-  // that its own clean-up trips over.
-  int gtkArgc = argc;
-  gtk_disable_setlocale();  // the locale stays the program's own, as wxWidgets expects (GTK would take the environment's)
-  if (!gtk_init_check(&gtkArgc, &argv)) return -1;
   wxApp::SetInstance(new wxApp);
   int wxArgc = argc;
-  if (!wxEntryStart(wxArgc, argv)) {
-    wxEntryCleanup();
-    return -1;
-  }
+  // When the display cannot be opened the toolkit is left half set up, and its own clean-up trips
+  // over that: leave it as it is, the program ends soon after.
+  if (!wxEntryStart(wxArgc, argv)) return -1;
   wxSetAssertHandler(AssertToStderr);
   delete wxLog::SetActiveTarget(new wxLogStderr);
   TheTrace().Open(std::getenv("BSPLIFT_UI_TRACE"));
