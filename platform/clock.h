@@ -30,5 +30,8 @@ using WaitHook = void (*)();
 constexpr uint32_t kWaitHookSliceMs = 50;
 // Installs the hook (null: none, the default) and returns the one it replaces.
 WaitHook SetWaitHook(WaitHook hook);
+// The hook installed, or null: the implementations call it from their own blocking calls (a send
+// to a peer that does not read, a connect) in the same slices.
+WaitHook CurrentWaitHook();
 
 }  // namespace platform

@@ -66,6 +66,8 @@ void Sleep(uint32_t ms) {
   });
 }
 
+WaitHook CurrentWaitHook() { return InstalledHook(); }
+
 WaitHook SetWaitHook(WaitHook hook) {
   WaitHook previous = InstalledHook();
   InstalledHook() = hook;

@@ -1,4 +1,5 @@
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <ifaddrs.h>
 #include <linux/ethtool.h>
 #include <linux/sockios.h>
@@ -11,12 +12,14 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <fstream>
 #include <map>
 
+#include "platform/clock.h"
 #include "platform/posix/real.h"
 
 namespace platform::posix {
@@ -156,6 +159,7 @@ class PosixNetwork : public NetworkService {
 
   int Connect(Socket s, Endpoint to) override {
     sockaddr_in sa = ToSockaddr(to);
+    if (CurrentWaitHook()) return ConnectInSlices(s, sa);
     int r;
     do {
       r = connect(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
@@ -166,31 +170,48 @@ class PosixNetwork : public NetworkService {
   // Winsock's send knows no signals; on Linux a signal (the Ctrl-C that only asks a run to stop)
   // cuts a blocked send short, even under SA_RESTART once a send time-out is set. So a send cut
   // short goes on with the rest until every byte is handed over, an error comes, or the time-out,
-  // counted from the first call, runs out.
+  // counted from the first call, runs out. With a wait hook installed, a send that blocks does so
+  // in slices, with the hook between them, as the other waits do.
   int Send(Socket s, const void* data, int size) override {
     const char* bytes = static_cast<const char*>(data);
     const uint64_t start = MonotonicMs();
+    const bool sliced = CurrentWaitHook() != nullptr;
     uint32_t limitMs = 0;
     bool limitKnown = false;
     bool narrowed = false;
+    bool sliceOver = false;
     int sent = 0;
     ssize_t n;
+    if (sliced) {
+      limitMs = SendTimeoutMs(s);
+      limitKnown = true;
+      SetSendTimeoutMs(s, limitMs == 0 ? kWaitHookSliceMs : std::min(limitMs, kWaitHookSliceMs));
+      narrowed = true;
+    }
     for (;;) {
       n = send(s, bytes + sent, size_t(size - sent), MSG_NOSIGNAL);
       if (n > 0) sent += int(n);
-      if (sent == size || (n < 0 && errno != EINTR)) break;
+      if (sent == size) break;
+      // A slice that ran out is not the time-out: the hook runs, and the send goes on.
+      sliceOver = n < 0 && narrowed && sliced && (errno == EAGAIN || errno == EWOULDBLOCK);
+      if (n < 0 && errno != EINTR && !sliceOver) break;
       if (!limitKnown) {
         limitMs = SendTimeoutMs(s);
         limitKnown = true;
       }
       uint64_t elapsed = MonotonicMs() - start;
-      if (limitMs == 0) continue;
-      if (elapsed >= limitMs) {
+      if (limitMs != 0 && elapsed >= limitMs) {
         n = -1;
         errno = ETIMEDOUT;
         break;
       }
-      SetSendTimeoutMs(s, uint32_t(limitMs - elapsed));
+      if (sliceOver) {
+        if (WaitHook hook = CurrentWaitHook()) hook();
+      }
+      uint64_t left = limitMs == 0 ? UINT64_MAX : limitMs - elapsed;
+      if (sliced) left = std::min<uint64_t>(left, kWaitHookSliceMs);
+      if (left == UINT64_MAX) continue;
+      SetSendTimeoutMs(s, uint32_t(left));
       narrowed = true;
     }
     int saved = errno;
@@ -342,6 +363,31 @@ class PosixNetwork : public NetworkService {
     int type = 0;
     socklen_t len = sizeof type;
     return getsockopt(s, SOL_SOCKET, SO_TYPE, &type, &len) == 0 ? type : 0;
+  }
+
+  // A blocking connect, made of a non-blocking one and waits in slices with the wait hook between
+  // them, so that a window stays painted while a controller that does not answer is tried. The
+  // result and the error are those of the blocking call.
+  int ConnectInSlices(Socket s, const sockaddr_in& sa) {
+    int flags = fcntl(s, F_GETFL);
+    if (flags < 0 || fcntl(s, F_SETFL, flags | O_NONBLOCK) != 0) return Result(-1);
+    int r = connect(s, reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
+    int error = r == 0 ? 0 : errno;
+    if (r != 0 && (errno == EINPROGRESS || errno == EINTR)) {
+      for (;;) {
+        pollfd watch{s, POLLOUT, 0};
+        int ready = poll(&watch, 1, int(kWaitHookSliceMs));
+        if (ready > 0) break;
+        if (ready < 0 && errno != EINTR) break;
+        if (WaitHook hook = CurrentWaitHook()) hook();
+      }
+      socklen_t len = sizeof error;
+      if (getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &len) != 0) error = errno;
+    }
+    fcntl(s, F_SETFL, flags);
+    if (error == 0) return 0;
+    errno = error;
+    return Result(-1);
   }
 
   static int SetSendTimeoutMs(Socket s, uint32_t ms) {
