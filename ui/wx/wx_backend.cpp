@@ -141,7 +141,7 @@ uint32_t VirtualKey(int code) {
 class LineList : public wxVListBox {
  public:
   LineList(wxWindow* parent, const wxPoint& at, const wxSize& size, int tabStopPx)
-      : wxVListBox(parent, wxID_ANY, at, size, wxBORDER_SUNKEN), tabStopPx(tabStopPx) {
+      : wxVListBox(parent, wxID_ANY, at, size, wxBORDER_NONE), tabStopPx(tabStopPx) {
     SetBackgroundColour(wxSystemSettings::GetColour(wxSYS_COLOUR_LISTBOX));
   }
 
@@ -337,7 +337,9 @@ Window::Window(wxWindow* parent, Dialog& dialog)
       }
       case ControlKind::ListBox: {
         int stops = control.HasStyle(kUseTabStops) ? DialogXToPixels(kListTabStopUnits, base) : 8 * base.cx;
-        auto* list = new LineList(this, at, size, stops);
+        // The list sits in a frame of its own: GTK draws no border around a scrolled window.
+        auto* frame = new wxWindow(this, wxID_ANY, at, size, wxBORDER_SUNKEN);
+        auto* list = new LineList(frame, wxPoint(0, 0), frame->GetClientSize(), stops);
         int id = control.GetDlgCtrlID();
         list->Bind(wxEVT_LISTBOX, [this, id, list](wxCommandEvent&) {
           ListBox* listModel = model.GetListBox(id);
