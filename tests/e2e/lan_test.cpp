@@ -253,6 +253,10 @@ TEST_F(Lan, ASocketBoundToAnAdaptersAddressHearsTheBroadcastsOfThatAdaptersLanOn
   EXPECT_TRUE(entries[1].readable);
   EXPECT_EQ(platform::WaitReadable(first, 0), 0);
 
+  // The unicast below must not sit waiting for address resolution while the broadcasts sent after
+  // it go out at once: resolve the address first.
+  send(fromFirst, "warm-up", FirstLan(11));
+  EXPECT_EQ(ReadAll(first), (std::vector<Heard>{{"warm-up", FirstLan(12)}}));
   {
     OneCpuScope inOrder;
     send(fromFirst, "limited", platform::kBroadcastAddress);
