@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "tests/scenario/upgrade_lines.h"
+#include "tests/support/file_bytes.h"
 #include "tests/support/namespace_lan.h"
 
 namespace {
@@ -85,19 +86,10 @@ const std::string kR5Line = "00:50:C2:00:03:00\t    10.231.0.12\tR5 (Extender)";
 const std::string kPd10Line = "00:50:C2:00:01:00\t    10.231.0.13\tPD10";
 const std::string kPd2Line = "00:50:C2:00:02:00\t    10.231.0.14\tPD2";
 
-std::string Address(int host) { return "10.231.0." + std::to_string(10 + host); }
+std::string Address(int host) { return testing_support::LanAddress(host); }
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void WriteFile(const fs::path& path, const std::string& bytes) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << bytes;
-}
+std::string ReadFile(const fs::path& path) { return testing_support::ReadFileBytes(path); }
+void WriteFile(const fs::path& path, const std::string& bytes) { testing_support::WriteFileBytes(path, bytes); }
 
 // A stored file against the bytes it should hold, without printing either.
 ::testing::AssertionResult HoldsBytes(const fs::path& path, const std::string& expected) {

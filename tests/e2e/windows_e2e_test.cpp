@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "tests/scenario/upgrade_lines.h"
+#include "tests/support/file_bytes.h"
 #include "tests/support/namespace_lan.h"
 
 namespace {
@@ -70,19 +71,10 @@ const std::string kPd10Line = "00:50:C2:00:01:00\t    10.231.0.13\tPD10";
 const std::string kR5Diagnostic = "Type: 0x09 SubType: 0x10\t" + kR5Line;
 const std::string kPd10Diagnostic = "Type: 0x08 SubType: 0x0A\t" + kPd10Line;
 
-std::string Address(int host) { return "10.231.0." + std::to_string(10 + host); }
+std::string Address(int host) { return testing_support::LanAddress(host); }
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void WriteFile(const fs::path& path, const std::string& bytes) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << bytes;
-}
+std::string ReadFile(const fs::path& path) { return testing_support::ReadFileBytes(path); }
+void WriteFile(const fs::path& path, const std::string& bytes) { testing_support::WriteFileBytes(path, bytes); }
 
 std::string Pattern(size_t size, int seed) {
   std::string bytes(size, '\0');

@@ -15,6 +15,9 @@ namespace testing_support {
 std::string BringUpLan(const std::string& prefix, int hosts);
 void TakeDownLan(const std::string& prefix);
 
+// The address of host `host` on the LAN.
+inline std::string LanAddress(int host) { return "10.231.0." + std::to_string(10 + host); }
+
 // The shell command that runs `command` on host `host`.
 std::string OnLanHost(const std::string& prefix, int host, const std::string& command);
 

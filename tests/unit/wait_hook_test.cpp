@@ -87,24 +87,28 @@ TEST_F(WaitHookTest, SocketWaitsCallItUntilTheirTimeRunsOutOrTheSocketIsReady) {
 int realHookCalls = 0;
 void CountRealCall() { ++realHookCalls; }
 
+constexpr uint32_t kLoopback = MakeAddress(127, 0, 0, 1);
+
 class RealWaitHookTest : public ::testing::Test {
  protected:
   void SetUp() override {
     realHookCalls = 0;
     previous = SetWaitHook(CountRealCall);
+    listener = OpenTcp();
+    ASSERT_EQ(Bind(listener, Endpoint{kLoopback, 0}), 0);
+    ASSERT_EQ(Listen(listener, 1), 0);
+    ASSERT_EQ(LocalEndpoint(listener, &at), 0);
   }
-  void TearDown() override { SetWaitHook(previous); }
+  void TearDown() override {
+    if (listener != kInvalidSocket) Close(listener);
+    SetWaitHook(previous);
+  }
   WaitHook previous = nullptr;
+  Socket listener = kInvalidSocket;
+  Endpoint at;  // where the listener listens
 };
 
-constexpr uint32_t kLoopback = MakeAddress(127, 0, 0, 1);
-
 TEST_F(RealWaitHookTest, ASendThatBlocksCallsItAndStillEndsAtItsTimeOut) {
-  Socket listener = OpenTcp();
-  ASSERT_EQ(Bind(listener, Endpoint{kLoopback, 0}), 0);
-  ASSERT_EQ(Listen(listener, 1), 0);
-  Endpoint at;
-  ASSERT_EQ(LocalEndpoint(listener, &at), 0);
   Socket client = OpenTcp();
   ASSERT_EQ(Connect(client, at), 0);
   Socket peer = Accept(listener, nullptr);  // never reads
@@ -124,21 +128,16 @@ TEST_F(RealWaitHookTest, ASendThatBlocksCallsItAndStillEndsAtItsTimeOut) {
   EXPECT_GE(realHookCalls, 3);
   Close(peer);
   Close(client);
-  Close(listener);
 }
 
 TEST_F(RealWaitHookTest, AConnectStillSucceedsOrIsRefusedAsWithoutIt) {
-  Socket listener = OpenTcp();
-  ASSERT_EQ(Bind(listener, Endpoint{kLoopback, 0}), 0);
-  ASSERT_EQ(Listen(listener, 1), 0);
-  Endpoint at;
-  ASSERT_EQ(LocalEndpoint(listener, &at), 0);
   Socket client = OpenTcp();
   EXPECT_EQ(Connect(client, at), 0);
   const char byte = 7;
   EXPECT_EQ(Send(client, &byte, 1), 1);  // the socket blocks again after the connect
   Close(client);
   Close(listener);
+  listener = kInvalidSocket;
 
   Socket refused = OpenTcp();
   EXPECT_EQ(Connect(refused, at), -1);
