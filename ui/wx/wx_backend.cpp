@@ -268,7 +268,10 @@ class Window : public wxDialog {
   Window(wxWindow* parent, Dialog& dialog);
 
   Dialog& Model() { return model; }
-  int Template() const { return model.Layout().id; }
+  int Template() const { return templateId; }
+  // The dialog's run is over: from now on the window only waits to be deleted, and input that was
+  // still on its way to it must not reach the dialog object, which may be gone.
+  void Detach() { detached = true; }
   void ShowControl(Control& control);
   void ShowList(ListBox& list, ListChange change, int index);
   void ShowCaption();
@@ -286,6 +289,8 @@ class Window : public wxDialog {
   wxWindow* ControlWindow(const Control& control) const;
 
   Dialog& model;
+  const int templateId;
+  bool detached = false;
   DialogBaseUnits base;
   std::map<const Control*, wxWindow*> shown;
   int nativeFocus = 0;
@@ -304,7 +309,8 @@ wxFont Window::DialogFont() const {
 Window::Window(wxWindow* parent, Dialog& dialog)
     : wxDialog(parent, wxID_ANY, ToWx(dialog.GetWindowText()), wxDefaultPosition, wxDefaultSize,
                wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX),
-      model(dialog) {
+      model(dialog),
+      templateId(dialog.Layout().id) {
   SetFont(DialogFont());
   wxSize letters = GetTextExtent("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
   base = BaseUnitsOfFont(letters.x, GetCharHeight());
@@ -328,6 +334,7 @@ Window::Window(wxWindow* parent, Dialog& dialog)
         auto* button = new wxButton(this, wxID_ANY, ToWx(control.GetWindowText()), at, size);
         int id = control.GetDlgCtrlID();
         button->Bind(wxEVT_BUTTON, [this, id](wxCommandEvent&) {
+          if (detached) return;
           model.SetFocusId(id);
           Post(MessageKind::Command, id);
         });
@@ -342,6 +349,7 @@ Window::Window(wxWindow* parent, Dialog& dialog)
         auto* list = new LineList(frame, wxPoint(0, 0), frame->GetClientSize(), stops);
         int id = control.GetDlgCtrlID();
         list->Bind(wxEVT_LISTBOX, [this, id, list](wxCommandEvent&) {
+          if (detached) return;
           ListBox* listModel = model.GetListBox(id);
           if (!listModel) return;
           listModel->SetCurSel(list->GetSelection());
@@ -359,9 +367,10 @@ Window::Window(wxWindow* parent, Dialog& dialog)
     if (control.Kind() == ControlKind::PushButton || control.Kind() == ControlKind::ListBox) {
       int id = control.GetDlgCtrlID();
       made->Bind(wxEVT_SET_FOCUS, [this, id](wxFocusEvent& event) {
+        event.Skip();
+        if (detached) return;
         nativeFocus = id;
         model.SetFocusId(id);
-        event.Skip();
       });
     }
     shown[&control] = made;
@@ -380,12 +389,15 @@ wxWindow* Window::ControlWindow(const Control& control) const {
   return found == shown.end() ? nullptr : found->second;
 }
 
-void Window::Post(MessageKind kind, int id, uint32_t key) { PostMessage(Message{kind, &model, id, key}); }
+void Window::Post(MessageKind kind, int id, uint32_t key) {
+  if (!detached) PostMessage(Message{kind, &model, id, key});
+}
 
 // Every key-down goes to the dialog as a message, as a Windows dialog's message loop sees it.
 // Enter and Escape are the dialog's alone; the others go on to the focused control too (Tab moves
 // the focus, arrows move in a list), which is what the dialog keys leave them to on Windows.
 void Window::OnKey(wxKeyEvent& event) {
+  if (detached) return event.Skip();
   uint32_t key = VirtualKey(event.GetKeyCode());
   if (key != 0) Post(MessageKind::KeyDown, 0, key);
   if (key != VK_RETURN && key != VK_ESCAPE) event.Skip();
@@ -394,6 +406,7 @@ void Window::OnKey(wxKeyEvent& event) {
 // The close box asks for Cancel, unless the Cancel button is there and disabled.
 void Window::OnClose(wxCloseEvent& event) {
   if (event.CanVeto()) event.Veto();
+  if (detached) return;
   Button* cancel = model.GetButton(IDCANCEL);
   if (!cancel || cancel->IsWindowEnabled()) Post(MessageKind::Command, IDCANCEL);
 }
@@ -522,6 +535,7 @@ void WxBackend::DialogDestroyed(Dialog& dialog) {
   if (!window) return;
   std::erase(windows, window);
   TheTrace().Line(Fields({window->Template()}, "close"));
+  window->Detach();
   window->Hide();
   window->Destroy();
   if (Window* active = Active()) active->Raise();
@@ -624,7 +638,7 @@ int WxBackend::ShowMessageBox(const std::string& text, uint32_t style) {
     }
   }
   TheTrace().Line(Fields({answer}, "answer"));
-  if (owner && WindowOf(owner->Model()) == owner) owner->Raise();
+  if (owner && std::find(windows.begin(), windows.end(), owner) != windows.end()) owner->Raise();
   return answer;
 }
 
