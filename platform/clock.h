@@ -22,16 +22,20 @@ constexpr uint32_t ElapsedMs(uint32_t now, uint32_t then) {
 uint32_t MsSince(uint32_t then);
 
 // Called while the thread waits: Sleep and the socket waits (WaitReadable, WaitWritable, WaitReady,
-// WaitAny) wait in slices of kWaitHookSliceMs and call it between them. A window toolkit installs
-// one that repaints its windows, so that a step sleeping for minutes or a query waiting for its
-// answer leaves the windows drawn and answering the desktop. The hook must not dispatch input or
-// timers: the waits sit inside steps that rely on nothing else running meanwhile.
+// WaitAny) wait in slices of at most kWaitHookSliceMs and call it after a slice that ended with
+// nothing ready, once kWaitHookSliceMs of waiting have passed since it last ran (a loop of short
+// waits calls it as often as one long wait). A window toolkit installs one that repaints its
+// windows, so that a step sleeping for minutes or a query waiting for its answer leaves the windows
+// drawn and answering the desktop. The hook must not dispatch input or timers: the waits sit
+// inside steps that rely on nothing else running meanwhile.
 using WaitHook = void (*)();
 constexpr uint32_t kWaitHookSliceMs = 50;
 // Installs the hook (null: none, the default) and returns the one it replaces.
 WaitHook SetWaitHook(WaitHook hook);
-// The hook installed, or null: the implementations call it from their own blocking calls (a send
-// to a peer that does not read, a connect) in the same slices.
+// The hook installed, or null: the implementations slice their own blocking calls (a send to a
+// peer that does not read, a connect) when there is one, and call WaitHookIfDue between slices.
 WaitHook CurrentWaitHook();
+// Calls the hook when one is installed and a slice's worth of time has passed since it last ran.
+void WaitHookIfDue();
 
 }  // namespace platform

@@ -11,13 +11,19 @@ WaitHook& InstalledHook() {
   return hook;
 }
 
-// Runs wait(ms) in slices with the hook between them; the wait's own result as soon as it is not
-// 0 (ready, or an error), else 0 once ms have passed. Waits longer than INT32_MAX are endless, as
-// the implementations take them.
+uint32_t& LastHookTick() {
+  static uint32_t tick = 0;
+  return tick;
+}
+
+// Runs wait(ms) in slices, with the hook after each slice that ended without the socket ready,
+// once a slice's worth of waiting has passed since it last ran. Short waits count too: a query
+// waits in a loop of short waits, and that loop must keep the windows painted as well. Answers the
+// wait's own result as soon as it is not 0 (ready, or an error), else 0 once ms have passed. Waits
+// longer than INT32_MAX are endless, as the implementations take them.
 template <typename Wait>
 int Sliced(uint32_t ms, Wait wait) {
-  WaitHook hook = InstalledHook();
-  if (!hook || ms <= kWaitHookSliceMs) return wait(ms);
+  if (!InstalledHook()) return wait(ms);
   const bool endless = ms > 0x7FFFFFFFu;
   const uint32_t start = Clock().GetTickCount();
   for (;;) {
@@ -25,8 +31,9 @@ int Sliced(uint32_t ms, Wait wait) {
     uint32_t left = endless ? kWaitHookSliceMs : (spent >= ms ? 0 : ms - spent);
     uint32_t slice = left < kWaitHookSliceMs ? left : kWaitHookSliceMs;
     int r = wait(slice);
-    if (r != 0 || (!endless && slice == left)) return r;
-    hook();
+    if (r != 0) return r;
+    WaitHookIfDue();
+    if (!endless && slice == left) return 0;
   }
 }
 
@@ -68,9 +75,19 @@ void Sleep(uint32_t ms) {
 
 WaitHook CurrentWaitHook() { return InstalledHook(); }
 
+void WaitHookIfDue() {
+  WaitHook hook = InstalledHook();
+  if (!hook) return;
+  uint32_t now = Clock().GetTickCount();
+  if (ElapsedMs(now, LastHookTick()) < kWaitHookSliceMs) return;
+  LastHookTick() = now;
+  hook();
+}
+
 WaitHook SetWaitHook(WaitHook hook) {
   WaitHook previous = InstalledHook();
   InstalledHook() = hook;
+  LastHookTick() = Clock().GetTickCount();
   return previous;
 }
 uint32_t MsSince(uint32_t then) { return ElapsedMs(GetTickCount(), then); }

@@ -205,9 +205,8 @@ class PosixNetwork : public NetworkService {
         errno = ETIMEDOUT;
         break;
       }
-      if (sliceOver) {
-        if (WaitHook hook = CurrentWaitHook()) hook();
-      }
+      // A slice that ran out, with or without bytes handed over: the send is waiting on the peer.
+      if (sliced && (sliceOver || n > 0)) WaitHookIfDue();
       uint64_t left = limitMs == 0 ? UINT64_MAX : limitMs - elapsed;
       if (sliced) left = std::min<uint64_t>(left, kWaitHookSliceMs);
       if (left == UINT64_MAX) continue;
@@ -373,16 +372,24 @@ class PosixNetwork : public NetworkService {
     if (flags < 0 || fcntl(s, F_SETFL, flags | O_NONBLOCK) != 0) return Result(-1);
     int r = connect(s, reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
     int error = r == 0 ? 0 : errno;
+    int pollFailed = 0;
     if (r != 0 && (errno == EINPROGRESS || errno == EINTR)) {
       for (;;) {
         pollfd watch{s, POLLOUT, 0};
         int ready = poll(&watch, 1, int(kWaitHookSliceMs));
         if (ready > 0) break;
-        if (ready < 0 && errno != EINTR) break;
-        if (WaitHook hook = CurrentWaitHook()) hook();
+        if (ready < 0 && errno != EINTR) {
+          pollFailed = errno;
+          break;
+        }
+        WaitHookIfDue();
       }
       socklen_t len = sizeof error;
-      if (getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &len) != 0) error = errno;
+      if (pollFailed != 0) {
+        error = pollFailed;  // the connect may still be under way: not a result to read
+      } else if (getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &len) != 0) {
+        error = errno;
+      }
     }
     fcntl(s, F_SETFL, flags);
     if (error == 0) return 0;

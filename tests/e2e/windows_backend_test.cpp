@@ -67,6 +67,7 @@ ui::DialogTemplate TestLayout(int id, const char* caption) {
       {ui::IDOK, ui::ControlKind::PushButton, "OK", 140, 80, 50, 14, ui::kDefaultButton},
       {5, ui::ControlKind::PushButton, "Five", 80, 80, 50, 14, 0},
       {9, ui::ControlKind::ListBox, "", 7, 7, 186, 60, ui::kVScroll | ui::kNotify},
+      {7, ui::ControlKind::ProgressBar, "", 7, 68, 186, 8, 0},
   };
   return layout;
 }
@@ -91,7 +92,10 @@ class TestDialog : public ui::Dialog {
     }
   }
   int PreTranslateMessage(const ui::Message& message) override {
-    if (message.kind == ui::MessageKind::KeyDown) keys.push_back(message.key);
+    if (message.kind == ui::MessageKind::KeyDown) {
+      keys.push_back(message.key);
+      focusAtKey.push_back(GetFocusId());
+    }
     return ui::Dialog::PreTranslateMessage(message);
   }
 
@@ -99,6 +103,7 @@ class TestDialog : public ui::Dialog {
   std::function<void(int)> onCommand;
   std::vector<int> commands;
   std::vector<uint32_t> keys;
+  std::vector<int> focusAtKey;  // the model's focus when each key-down was dispatched
 };
 
 // A dialog that nobody ends would hang the test: a watchdog timer ends it after a while.
@@ -205,6 +210,26 @@ TEST_F(WindowBackend, KeysReachTheDialogAsKeyDownsAndEnterGivesTheDefaultButton)
   EXPECT_EQ(dialog.DoModal(), ui::IDOK);
   EXPECT_EQ(dialog.keys, (std::vector<uint32_t>{ui::VK_F7, 'A', ui::VK_F8, ui::VK_RETURN}));
   EXPECT_EQ(dialog.commands, std::vector<int>{ui::IDOK});
+}
+
+// Tab goes round the buttons and the list only (a list's frame and a bar take no focus, as on
+// Windows), and the model follows: Enter then gives the button the focus came to.
+TEST_F(WindowBackend, TabMovesTheFocusOverTheButtonsAndTheListAndTheModelFollows) {
+  TestDialog dialog(504, "tabs");
+  bool sent = false;
+  std::vector<int> focusSeen;
+  dialog.onTimer = [&](int id) {
+    if (id == kWatchdogTimer) return dialog.EndDialog(kWatchdogResult);
+    if (sent) return;
+    sent = true;
+    dialog.SetTimer(kWatchdogTimer, kWatchdogMs);
+    Spawn("xdotool search --sync --name '^tabs$' windowfocus --sync key --delay 100 Tab Tab Tab Tab Return");
+  };
+  dialog.onCommand = [&](int id) { dialog.EndDialog(id); };
+  EXPECT_EQ(dialog.DoModal(), 5);
+  EXPECT_EQ(dialog.keys, (std::vector<uint32_t>{0x09, 0x09, 0x09, 0x09, ui::VK_RETURN}));
+  EXPECT_EQ(dialog.focusAtKey, (std::vector<int>{5, 9, ui::IDOK, 5, 5}));
+  EXPECT_EQ(dialog.commands, std::vector<int>{5});
 }
 
 // Starts Xvfb on a display of its own for this process; "" when it runs, else why not.

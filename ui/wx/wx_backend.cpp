@@ -163,11 +163,17 @@ class LineList : public wxVListBox {
     RefreshAll();
   }
   int RowHeight() const { return GetCharHeight() + 1; }
-  // Selects (and scrolls to) the line, or clears the selection for -1, as the model has it.
-  void Select(int index) {
+  // Marks the line selected, or none for -1, as the model has it. With `scroll` it is also brought
+  // into view, as a list box does when the program selects a line; a line added or removed
+  // elsewhere leaves the view where the person scrolled it.
+  void Select(int index, bool scroll) {
     if (index >= int(lines.size())) index = -1;
-    if (GetSelection() != index) SetSelection(index);
-    if (index >= 0 && !IsVisible(size_t(index))) ScrollToRow(size_t(index));
+    if (GetSelection() != index) {
+      int top = int(GetVisibleRowsBegin());
+      SetSelection(index);
+      if (!scroll) ScrollToRow(size_t(std::max(0, std::min(top, int(lines.size()) - 1))));
+    }
+    if (scroll && index >= 0 && !IsVisible(size_t(index))) ScrollToRow(size_t(index));
     Refresh();
   }
 
@@ -194,12 +200,24 @@ class LineList : public wxVListBox {
   std::vector<wxString> lines;
 };
 
-// A progress bar: the part of the range up to the position, filled.
+// A list's frame: a border and nothing else, never a tab stop.
+class Frame : public wxWindow {
+ public:
+  Frame(wxWindow* parent, const wxPoint& at, const wxSize& size) : wxWindow(parent, wxID_ANY, at, size, wxBORDER_SUNKEN) {
+    SetCanFocus(false);
+  }
+  bool AcceptsFocus() const override { return false; }
+};
+
+// A progress bar: the part of the range up to the position, filled. Like a Windows progress bar it
+// takes no focus, so Tab passes it by.
 class Bar : public wxWindow {
  public:
+  bool AcceptsFocus() const override { return false; }
   Bar(wxWindow* parent, const wxPoint& at, const wxSize& size)
       : wxWindow(parent, wxID_ANY, at, size, wxBORDER_SUNKEN | wxFULL_REPAINT_ON_RESIZE) {
     SetBackgroundStyle(wxBG_STYLE_PAINT);
+    SetCanFocus(false);
     Bind(wxEVT_PAINT, &Bar::OnPaint, this);
   }
 
@@ -344,9 +362,11 @@ Window::Window(wxWindow* parent, Dialog& dialog)
       }
       case ControlKind::ListBox: {
         int stops = control.HasStyle(kUseTabStops) ? DialogXToPixels(kListTabStopUnits, base) : 8 * base.cx;
-        // The list sits in a frame of its own: GTK draws no border around a scrolled window.
-        auto* frame = new wxWindow(this, wxID_ANY, at, size, wxBORDER_SUNKEN);
-        auto* list = new LineList(frame, wxPoint(0, 0), frame->GetClientSize(), stops);
+        // A frame behind the list draws its border (GTK draws none around a scrolled window); the
+        // list stays a direct child of the dialog, so that Tab reaches it.
+        auto* frame = new Frame(this, at, size);
+        wxSize border = (frame->GetSize() - frame->GetClientSize()) / 2;
+        auto* list = new LineList(this, at + wxPoint(border.x, border.y), frame->GetClientSize(), stops);
         int id = control.GetDlgCtrlID();
         list->Bind(wxEVT_LISTBOX, [this, id, list](wxCommandEvent&) {
           if (detached) return;
@@ -377,7 +397,7 @@ Window::Window(wxWindow* parent, Dialog& dialog)
     ShowControl(control);
     if (auto* list = dynamic_cast<ListBox*>(&control)) {
       for (int i = 0; i < list->GetCount(); ++i) static_cast<LineList*>(made)->Insert(i, list->GetText(i));
-      static_cast<LineList*>(made)->Select(list->GetCurSel());
+      static_cast<LineList*>(made)->Select(list->GetCurSel(), true);
     }
   }
   Bind(wxEVT_CHAR_HOOK, &Window::OnKey, this);
@@ -465,7 +485,7 @@ void Window::ShowList(ListBox& list, ListChange change, int index) {
       break;
   }
   // An insertion or deletion may have moved the selection with its line: follow the model.
-  native->Select(list.GetCurSel());
+  native->Select(list.GetCurSel(), change == ListChange::Selection);
 }
 
 void Window::ShowCaption() {
@@ -666,6 +686,24 @@ void PaintWhileWaiting() {
   if (installedBackend) installedBackend->PaintOnly();
 }
 
+// Installs the wait hook for the backend's lifetime, and takes it away however the run ends.
+class PaintingWhileWaiting {
+ public:
+  explicit PaintingWhileWaiting(WxBackend& backend) {
+    installedBackend = &backend;
+    previous = platform::SetWaitHook(PaintWhileWaiting);
+  }
+  ~PaintingWhileWaiting() {
+    platform::SetWaitHook(previous);
+    installedBackend = nullptr;
+  }
+  PaintingWhileWaiting(const PaintingWhileWaiting&) = delete;
+  PaintingWhileWaiting& operator=(const PaintingWhileWaiting&) = delete;
+
+ private:
+  platform::WaitHook previous = nullptr;
+};
+
 // Toolkit complaints go to stderr: a box of its own would take input in the middle of a step.
 void AssertToStderr(const wxString& file, int line, const wxString& func, const wxString& cond, const wxString& msg) {
   std::fprintf(stderr, "bsplift: toolkit: %s:%d %s: %s %s\n", file.utf8_str().data(), line, func.utf8_str().data(),
@@ -690,11 +728,8 @@ int RunWithWindows(int argc, char** argv, int (*body)()) {
   {
     WxBackend backend;
     ScopedBackend installed(backend);
-    installedBackend = &backend;
-    platform::WaitHook previous = platform::SetWaitHook(PaintWhileWaiting);
+    PaintingWhileWaiting painting(backend);
     result = body();
-    platform::SetWaitHook(previous);
-    installedBackend = nullptr;
     wxTheApp->ProcessPendingEvents();
     wxTheApp->ProcessIdle();
   }
