@@ -217,7 +217,6 @@ TEST_F(WindowBackend, KeysReachTheDialogAsKeyDownsAndEnterGivesTheDefaultButton)
 TEST_F(WindowBackend, TabMovesTheFocusOverTheButtonsAndTheListAndTheModelFollows) {
   TestDialog dialog(504, "tabs");
   bool sent = false;
-  std::vector<int> focusSeen;
   dialog.onTimer = [&](int id) {
     if (id == kWatchdogTimer) return dialog.EndDialog(kWatchdogResult);
     if (sent) return;
