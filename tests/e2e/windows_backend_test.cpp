@@ -196,17 +196,22 @@ TEST_F(WindowBackend, AMessageBoxKeepsTimersRunningAndEscapeInAYesNoBoxMeansNo) 
   EXPECT_GE(ticksWhileOpen[1], 5);
 }
 
-TEST_F(WindowBackend, KeysReachTheDialogAsKeyDownsAndEnterGivesTheDefaultButton) {
-  TestDialog dialog(503, "keys");
-  bool sent = false;
-  dialog.onTimer = [&](int id) {
+// On the dialog's first timer tick, focuses its window (found by its caption) and types `keys`
+// (xdotool key arguments); the watchdog ends the dialog should nothing else.
+void TypeOnceShown(TestDialog& dialog, const std::string& caption, const std::string& keys) {
+  dialog.onTimer = [&dialog, caption, keys, sent = false](int id) mutable {
     if (id == kWatchdogTimer) return dialog.EndDialog(kWatchdogResult);
     if (sent) return;
     sent = true;
     dialog.SetTimer(kWatchdogTimer, kWatchdogMs);
-    // The focus starts on the first control that takes it, the OK button: Enter gives its command.
-    Spawn("xdotool search --sync --name '^keys$' windowfocus --sync key F7 a F8 Return");
+    Spawn("xdotool search --sync --name '^" + caption + "$' windowfocus --sync key " + keys);
   };
+}
+
+TEST_F(WindowBackend, KeysReachTheDialogAsKeyDownsAndEnterGivesTheDefaultButton) {
+  TestDialog dialog(503, "keys");
+  // The focus starts on the first control that takes it, the OK button: Enter gives its command.
+  TypeOnceShown(dialog, "keys", "F7 a F8 Return");
   EXPECT_EQ(dialog.DoModal(), ui::IDOK);
   EXPECT_EQ(dialog.keys, (std::vector<uint32_t>{ui::VK_F7, 'A', ui::VK_F8, ui::VK_RETURN}));
   EXPECT_EQ(dialog.commands, std::vector<int>{ui::IDOK});
@@ -216,14 +221,7 @@ TEST_F(WindowBackend, KeysReachTheDialogAsKeyDownsAndEnterGivesTheDefaultButton)
 // Windows), and the model follows: Enter then gives the button the focus came to.
 TEST_F(WindowBackend, TabMovesTheFocusOverTheButtonsAndTheListAndTheModelFollows) {
   TestDialog dialog(504, "tabs");
-  bool sent = false;
-  dialog.onTimer = [&](int id) {
-    if (id == kWatchdogTimer) return dialog.EndDialog(kWatchdogResult);
-    if (sent) return;
-    sent = true;
-    dialog.SetTimer(kWatchdogTimer, kWatchdogMs);
-    Spawn("xdotool search --sync --name '^tabs$' windowfocus --sync key --delay 100 Tab Tab Tab Tab Return");
-  };
+  TypeOnceShown(dialog, "tabs", "--delay 100 Tab Tab Tab Tab Return");
   dialog.onCommand = [&](int id) { dialog.EndDialog(id); };
   EXPECT_EQ(dialog.DoModal(), 5);
   EXPECT_EQ(dialog.keys, (std::vector<uint32_t>{0x09, 0x09, 0x09, 0x09, ui::VK_RETURN}));
