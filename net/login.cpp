@@ -20,7 +20,7 @@ int32_t ClientKind(int32_t systemType) { return systemType == 9 ? 19 : 3; }
 }  // namespace
 
 int CVRServer::Connect(platform::Endpoint address) {
-  rxStart = rxFill = pinEnd;
+  rx.Restart();
   connectFailure = ConnectFailure::Connection;
   if (connection->ConnectDirect(address) != 0) return 0;
   if (!Login()) {

@@ -1,5 +1,7 @@
 #include "net/msg.h"
 
+#include "net/frame_reader.h"
+
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -94,10 +96,11 @@ CVRMSG::CVRMSG(const uint8_t* wire, size_t available)
       readError(0),
       headerOnly{} {
   if (!wire || available < kHeaderBytes) return;
-  const uint32_t n = ReadLe32(wire + 4);
-  if (n > kMaxMessageLength || n > available - kHeaderBytes) return;
-  id = int16_t(ReadLe16(wire));
-  code = int16_t(ReadLe16(wire + 2));
+  const FrameHeader header = DecodeFrameHeader(wire);
+  const uint32_t n = uint32_t(header.length);
+  if (header.length < 0 || n > kMaxMessageLength || n > available - kHeaderBytes) return;
+  id = header.id;
+  code = header.code;
   length = n;
   // Not owned, so never written: Reserve copies the image before anything changes it.
   buffer = const_cast<uint8_t*>(wire);

@@ -1,7 +1,5 @@
 #include "net/server.h"
 
-#include <cstring>
-
 #include "net/codes.h"
 #include "platform/clock.h"
 
@@ -11,16 +9,6 @@ std::unique_ptr<CVRServer>& Current() {
   static std::unique_ptr<CVRServer> server;
   return server;
 }
-
-int32_t ReadLength(const uint8_t* header) {
-  int32_t length;
-  std::memcpy(&length, header + 4, 4);  // little-endian on every platform we build for
-  return length;
-}
-
-int16_t ReadId(const uint8_t* header) { return int16_t(header[0] | header[1] << 8); }
-
-constexpr uint32_t kHeaderBytes = 8;
 
 }  // namespace
 
@@ -52,7 +40,6 @@ ServerHold::~ServerHold() {
 CVRServer::CVRServer()
     : CSocketSink(0),
       connection(std::make_unique<CGConnection>()),
-      rxBuffer(std::make_unique<uint8_t[]>(kRxBufferBytes)),
       lastRx(platform::GetTickCount()),
       lastTx(lastRx) {
   AddSink(this);
@@ -139,16 +126,9 @@ void CVRServer::NotifyConnectionState(int up) {
   }
 }
 
-void CVRServer::Compact() {
-  if (rxStart <= pinEnd) return;
-  std::memmove(rxBuffer.get() + pinEnd, rxBuffer.get() + rxStart, rxFill - rxStart);
-  rxFill -= rxStart - pinEnd;
-  rxStart = pinEnd;
-}
-
 CVRServer::Receipt CVRServer::ReceiveMore(uint32_t ms, int untilWritable) {
-  Compact();
-  uint32_t room = kRxBufferBytes - rxFill;
+  uint32_t room = 0;
+  uint8_t* space = rx.Space(&room);
   if (room == 0) {
     // Only while a large message is still being delivered and a sink waits for more from inside
     // it: nothing fits until that delivery returns. Let the time pass rather than spin.
@@ -161,35 +141,25 @@ CVRServer::Receipt CVRServer::ReceiveMore(uint32_t ms, int untilWritable) {
   } else if (!connection->WaitReadable(ms)) {
     return Receipt::Timeout;
   }
-  int n = connection->Receive(rxBuffer.get() + rxFill, room);
+  int n = connection->Receive(space, room);
   if (n < 1) return connection->IsOpen() ? Receipt::Nothing : Receipt::Down;
-  rxFill += uint32_t(n);
+  rx.Commit(uint32_t(n));
   return Receipt::Data;
 }
 
-CVRServer::Frame CVRServer::NextFrame(uint32_t* total) {
-  uint32_t held = rxFill - rxStart;
-  if (held < kHeaderBytes) return Frame::Incomplete;
-  int32_t length = ReadLength(rxBuffer.get() + rxStart);
-  if (length < 0 || uint32_t(length) > kRxBufferBytes - kHeaderBytes) {
-    connection->Close();
-    return Frame::Broken;
-  }
-  *total = kHeaderBytes + uint32_t(length);
-  return held < *total ? Frame::Incomplete : Frame::Message;
+FrameReader::Result CVRServer::NextFrame(const uint8_t** frame, uint32_t* total) {
+  FrameReader::Result result = rx.Next(frame, total);
+  if (result == FrameReader::Result::Broken) connection->Close();
+  return result;
 }
 
-void CVRServer::DeliverFrame(uint32_t total) {
-  // The frame leaves the buffer before it is delivered, so that a sink servicing the session from
-  // inside finds only what follows it; its bytes stay pinned where they are until delivery returns.
-  uint32_t at = rxStart;
-  rxStart += total;
+void CVRServer::DeliverFrame(const uint8_t* frame, uint32_t total) {
+  // The frame has left the reader, so a sink servicing the session from inside finds only what
+  // follows it; the pin keeps its bytes where they are until delivery returns.
   lastRx = platform::GetTickCount();
-  uint32_t outerPin = pinEnd;
-  pinEnd = rxStart;
-  CVRMSG message(rxBuffer.get() + at, total);
+  FrameReader::Pin pin(rx);
+  CVRMSG message(frame, total);
   Dispatch(&message);
-  pinEnd = outerPin;
 }
 
 std::unique_ptr<CVRMSG> CVRServer::TakeDeferred(int index) {
@@ -235,12 +205,13 @@ int CVRServer::ServiceSlice(uint32_t ms, int untilWritable) {
   }
 
   int delivered = 0;
+  const uint8_t* frame = nullptr;
   uint32_t total = 0;
   for (;;) {
-    Frame frame = NextFrame(&total);
-    if (frame == Frame::Broken) return 2;
-    if (frame == Frame::Incomplete) break;
-    DeliverFrame(total);
+    FrameReader::Result result = NextFrame(&frame, &total);
+    if (result == FrameReader::Result::Broken) return 2;
+    if (result == FrameReader::Result::Incomplete) break;
+    DeliverFrame(frame, total);
     delivered = 1;
     if (retired) return 2;
   }
@@ -259,18 +230,19 @@ int CVRServer::WaitFor(int16_t id, uint32_t ms) {
 
   if (ReceiveMore(ms, 0) == Receipt::Down) return 0;
 
+  const uint8_t* frame = nullptr;
   uint32_t total = 0;
   for (;;) {
-    if (NextFrame(&total) != Frame::Message) return 0;
-    if (ReadId(rxBuffer.get() + rxStart) == id) {
-      DeliverFrame(total);
+    if (NextFrame(&frame, &total) != FrameReader::Result::Message) return 0;
+    if (DecodeFrameHeader(frame).id == id) {
+      DeliverFrame(frame, total);
       return 1;
     }
-    CVRMSG message(rxBuffer.get() + rxStart, total);
+    // Taken off the reader; copied before anything can move it.
+    lastRx = platform::GetTickCount();
     if (deferredCount < kMaxDeferred) {
+      CVRMSG message(frame, total);
       if (std::unique_ptr<CVRMSG> copy = message.Clone()) deferred[deferredCount++] = std::move(copy);
     }
-    rxStart += total;
-    lastRx = platform::GetTickCount();
   }
 }

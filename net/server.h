@@ -6,13 +6,12 @@
 #include <string>
 
 #include "net/connection.h"
+#include "net/frame_reader.h"
 #include "net/msg.h"
 #include "net/sink.h"
 
 inline constexpr int kMaxSinks = 32;
 inline constexpr int kMaxDeferred = 64;
-// The receive buffer, and so the largest frame, header included.
-inline constexpr uint32_t kRxBufferBytes = 1000000;
 // A serviced connection on which nothing arrives, and which takes no data, for longer than this is
 // taken for dead.
 inline constexpr uint32_t kIdleLimitMs = 10000;
@@ -77,17 +76,15 @@ class CVRServer : public CSocketSink {
   friend class ServerHold;
   friend void CloseServer();
   enum class Receipt { Timeout, Nothing, Data, Down };
-  enum class Frame { Incomplete, Message, Broken };
 
   int ServiceSlice(uint32_t ms, int untilWritable);
-  // Waits up to ms for bytes (or for room to send, with untilWritable) and appends what came.
+  // Waits up to ms for bytes (or for room to send, with untilWritable) and feeds what came to
+  // the reader.
   Receipt ReceiveMore(uint32_t ms, int untilWritable);
-  // Moves the bytes not yet framed down to the first byte that no delivery in progress uses.
-  void Compact();
-  // Looks at the first frame not yet taken: a broken header closes the connection.
-  Frame NextFrame(uint32_t* total);
-  // Takes the next frame out of the buffer and delivers it where it lies.
-  void DeliverFrame(uint32_t total);
+  // The next whole frame off the reader; a broken stream closes the connection.
+  FrameReader::Result NextFrame(const uint8_t** frame, uint32_t* total);
+  // Delivers a frame just taken, where it lies in the reader's buffer.
+  void DeliverFrame(const uint8_t* frame, uint32_t total);
   std::unique_ptr<CVRMSG> TakeDeferred(int index);
   void NotifyConnectionState(int up);
   void Retire();
@@ -102,12 +99,8 @@ class CVRServer : public CSocketSink {
   int32_t systemType = 0;
   ConnectFailure connectFailure = ConnectFailure::None;
   std::string passPhrase;
-  // Received bytes: [rxStart, rxFill) are not framed yet; [0, pinEnd) hold messages whose delivery
-  // is still running (a sink may be servicing the session from inside), so they are never moved.
-  std::unique_ptr<uint8_t[]> rxBuffer;
-  uint32_t rxStart = 0;
-  uint32_t rxFill = 0;
-  uint32_t pinEnd = 0;
+  // Received bytes and the frames in them; frames are delivered where they lie.
+  FrameReader rx;
   uint32_t lastRx;
   uint32_t lastTx;  // the last message the connection took whole
   int32_t holds = 0;
