@@ -169,6 +169,11 @@ int64_t Controller::BytesRead(int number) const {
   return it == connections.end() ? -1 : it->second->bytesRead;
 }
 
+platform::Socket Controller::SocketOf(int number) const {
+  auto it = connections.find(number);
+  return it == connections.end() ? platform::kInvalidSocket : it->second->socket;
+}
+
 void Controller::OnAccept() {
   while (platform::WaitReadable(listener, 0) == 1) {
     platform::Endpoint from;
@@ -239,6 +244,15 @@ void Controller::OnReadable(int number) {
     int got = platform::Recv(c->socket, buffer.data(), int(want));
     if (got <= 0) {
       Close(number, got == 0 ? "closed by the client" : "receive failed");
+      return;
+    }
+    const int64_t closeAfter = config.faults.closeAfterBytes;
+    if (closeAfter >= 0 && c->bytesRead + got >= closeAfter) {
+      // What lies beyond the limit is never taken in: the connection ends at that byte.
+      got = int(std::max<int64_t>(closeAfter - c->bytesRead, 0));
+      c->bytesRead += got;
+      if (got > 0 && !Consume(*c, buffer.data(), size_t(got))) return;
+      Close(number, "closed after " + std::to_string(c->bytesRead) + " bytes read (fault)");
       return;
     }
     c->bytesRead += got;
@@ -376,9 +390,13 @@ int Controller::Answer(Connection& c, const Frame& request, const WireWriter& an
   } else {
     Log(line + std::to_string(answer.Code()));
   }
-  if (faults.answerDelayMs == 0) return SendAll(c, bytes);
+  uint32_t delayMs = faults.answerDelayMs;
+  if (auto delayed = faults.delayedCodes.find(request.code); delayed != faults.delayedCodes.end()) {
+    delayMs += delayed->second;
+  }
+  if (delayMs == 0) return SendAll(c, bytes);
   int number = c.number;
-  Later(faults.answerDelayMs, [this, number, bytes = std::move(bytes)] {
+  Later(delayMs, [this, number, bytes = std::move(bytes)] {
     if (Connection* late = Find(number)) SendAll(*late, bytes);
   });
   return 1;
@@ -563,7 +581,11 @@ void Controller::StartUpgrade() {
   std::ofstream marker(std::filesystem::path(sandbox.Root()) / kUpgradeLog, std::ios::app);
   marker << "upgrade script ran, run " << upgradeRuns << "\n";
   // The answer to the shell line leaves first, even a late one.
-  Later(config.faults.answerDelayMs, [this] { GoOffAir(); });
+  uint32_t answerDelayMs = config.faults.answerDelayMs;
+  if (auto delayed = config.faults.delayedCodes.find(kShellRequest); delayed != config.faults.delayedCodes.end()) {
+    answerDelayMs += delayed->second;
+  }
+  Later(answerDelayMs, [this] { GoOffAir(); });
 }
 
 void Controller::GoOffAir() {

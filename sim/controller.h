@@ -57,6 +57,8 @@ struct ControllerFaults {
   // refused, every time.
   std::set<std::string> refusedFiles;
   uint32_t answerDelayMs = 0;         // every answer leaves this much later
+  std::map<int, uint32_t> delayedCodes;  // answers to these requests leave this much later (on top)
+  int64_t closeAfterBytes = -1;       // close a connection once it has read this many bytes
   int64_t dropAfterChunkBytes = -1;   // close a connection once it delivered this many chunk bytes
   int64_t stallAfterBytes = -1;       // stop reading a connection after this many bytes...
   uint32_t stallMs = 0;               // ...and read on this much later (0: never)
@@ -113,6 +115,9 @@ class Controller {
   size_t ConnectionCount() const { return connections.size(); }
   // Bytes read so far on the open connection with this number (the 2 of "#2"); -1 when none is.
   int64_t BytesRead(int number) const;
+  // The socket of the open connection with this number, for faults the LAN itself inflicts;
+  // kInvalidSocket when none is open.
+  platform::Socket SocketOf(int number) const;
   const Sandbox& Disk() const { return sandbox; }
 
  private:

@@ -179,7 +179,26 @@ bool World::RunNextEventBefore(uint64_t deadlineMs) {
   return true;
 }
 
+void World::SetSpinGuard(uint64_t waitsAtOneInstant, std::function<void()> fn) {
+  spinLimit = waitsAtOneInstant;
+  onSpin = std::move(fn);
+}
+
 bool World::WaitUntil(const std::function<bool()>& ready, uint64_t deadlineMs) {
+  if (!inBlockingSend) ++waits;
+  const uint64_t startMs = nowMs;
+  struct Standstill {
+    World& world;
+    uint64_t startMs;
+    ~Standstill() {
+      world.standstill = world.nowMs == startMs ? world.standstill + 1 : 0;
+      if (world.spinLimit && world.standstill >= world.spinLimit && world.onSpin) {
+        std::function<void()> fn = std::move(world.onSpin);
+        world.onSpin = nullptr;
+        fn();
+      }
+    }
+  } count{*this, startMs};
   for (;;) {
     if (ready()) return true;
     if (!RunNextEventBefore(deadlineMs)) {
@@ -645,6 +664,15 @@ int World::Send(Socket id, const void* data, int size) {
   size_t left = size_t(size);
   const uint32_t timeoutMs = s->sendTimeoutMs;
   const uint64_t deadlineMs = nowMs + (timeoutMs > 0 ? timeoutMs : kMaxBlockMs);
+  // A blocking send waits inside the system however often room comes free: one wake-up of the
+  // caller.
+  ++waits;
+  struct Blocking {
+    bool& flag;
+    bool outer;
+    ~Blocking() { flag = outer; }
+  } blocking{inBlockingSend, inBlockingSend};
+  inBlockingSend = true;
   while (left > 0) {
     bool ok = WaitUntil(
         [this, id] {

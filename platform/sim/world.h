@@ -82,6 +82,13 @@ class World : public ClockService, public NetworkService {
   // Simulated peers that must never block use it.
   size_t WritableBytes(Socket s);
 
+  // --- how the code under test waits ---------------------------------------------------------
+  // Every wait (Sleep, a socket wait, a blocking call) counts, whether or not it had to wait.
+  uint64_t Waits() const { return waits; }
+  // Calls onSpin (once) when this many waits in a row end at the instant they began: code that
+  // polls without ever letting time pass would otherwise never return under a virtual clock.
+  void SetSpinGuard(uint64_t waitsAtOneInstant, std::function<void()> onSpin);
+
   // --- faults --------------------------------------------------------------------------------
   // Datagrams sent from `host` after this call: the next `count` are lost, or cut to `size` bytes.
   void LoseDatagrams(HostId from, int count);
@@ -207,6 +214,11 @@ class World : public ClockService, public NetworkService {
   std::map<Socket, std::unique_ptr<SocketState>> sockets;
   Socket nextSocket = 1000;
   int lastError = 0;
+  uint64_t waits = 0;
+  bool inBlockingSend = false;
+  uint64_t standstill = 0;  // waits in a row that let no time pass
+  uint64_t spinLimit = 0;
+  std::function<void()> onSpin;
   bool readCutting = true;
   bool writeWakeups = true;
   std::unique_ptr<posix::FileSystem> files;
