@@ -81,12 +81,16 @@ int CPkgLiftOperation8::Run(CUpdateDlg* runner) {
 int CPkgLiftOperation8::HeardTarget() {
   for (auto& socket : probeSockets) {
     socket->SendProbe();
-    // One datagram a pass: the answer to this probe comes later, so a match is usually the answer
-    // to an earlier one waiting in the queue.
+    // Everything that waits is read, not one datagram a pass: every controller on the LAN answers
+    // every probe, so with one read a pass the queue fills with the others' answers and the
+    // target's own, when it comes back, is dropped or read only long after. The answer to this
+    // probe comes later, so a match is usually the answer to an earlier one.
     uint8_t answer[kAnswerBytes];
     platform::Endpoint sender;
-    if (socket->ReceiveAnswer(answer, &sender) == 2 && AnswerText(answer, kAnswerMacOffset) == dialog->device->macText) {
-      return 1;
+    for (int read = 0; read < kReturnPassMaxReads; ++read) {
+      int got = socket->ReceiveAnswer(answer, &sender);
+      if (got == 0) break;
+      if (got == 2 && AnswerText(answer, kAnswerMacOffset) == dialog->device->macText) return 1;
     }
   }
   return 0;

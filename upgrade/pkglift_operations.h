@@ -13,6 +13,8 @@ inline constexpr uint32_t kShellTimeoutMs = 60000;
 inline constexpr uint32_t kReturnWaitDelayMs = 2000;
 inline constexpr int kReturnWaitPasses = 3000;
 inline constexpr uint32_t kReturnPassSleepMs = 200;
+// Datagrams one pass reads from one socket at most: all that wait, unless a flood keeps coming.
+inline constexpr int kReturnPassMaxReads = 1000;
 
 // One shell command line and the log texts that go with it.
 struct ShellOperation {

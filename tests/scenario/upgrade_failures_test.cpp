@@ -361,4 +361,25 @@ TEST(UpgradeFailures, AnswersOfAnotherControllerNeverEndTheWait) {
   EXPECT_GE(other.probesSeen, 3000);
 }
 
+TEST(UpgradeFailures, AControllerBackAfterMinutesIsSeenAmongOthersThatAnswerEveryProbe) {
+  // Three other controllers answer each probe the wait sends; their answers pile up far faster
+  // than one a pass, so the target's own, once it is back, must not wait behind them or be lost.
+  UpgradeScene scene;
+  scene.site.Config().rebootSeconds = 300;
+  scene.site.WritePayload("upgrade.sh", {'e', 'c', 'h', 'o', '\n'});
+  testing_support::FakeControllers others(scene.world);
+  for (uint8_t last : {30, 31, 32}) {
+    others.Add(testing_support::Controller(last, 9, 0, ("0050C20000" + std::to_string(last)).c_str()));
+  }
+  scene.installer.awaitRelisting = false;
+  scene.Run();
+
+  EXPECT_EQ(scene.installer.atClose.button, "OK");
+  std::vector<uint32_t> back = scene.site.TicksOf("back on the air");
+  ASSERT_EQ(back.size(), 1u);
+  const uint32_t seen = scene.TickOf(testing_support::kReturnSeen);
+  ASSERT_NE(seen, 0u) << "the controller came back, yet the wait did not see it";
+  EXPECT_LE(seen - back[0], 2 * kReturnPassSleepMs);
+}
+
 }  // namespace
