@@ -203,6 +203,14 @@ int CVRServer::ServiceSlice(uint32_t ms, int untilWritable) {
     connection->Close();
     return 2;
   }
+  // Nor is talk a sign of life while a sender waits for room: a controller whose reader has stopped
+  // may go on sending its messages to all sinks for ever, and the copy waiting to send would then
+  // wait for ever too. A connection that takes nothing for as long as a blocking send may wait is
+  // dead, as that send would be.
+  if (untilWritable && platform::MsSince(lastTx) > kIdleLimitMs && !connection->CanWrite()) {
+    connection->Close();
+    return 2;
+  }
 
   int delivered = 0;
   const uint8_t* frame = nullptr;

@@ -13,7 +13,8 @@
 inline constexpr int kMaxSinks = 32;
 inline constexpr int kMaxDeferred = 64;
 // A serviced connection on which nothing arrives, and which takes no data, for longer than this is
-// taken for dead.
+// taken for dead; so is one that takes no data for longer than this while a sender waits for room
+// (ServiceUntilWritable), whatever arrives meanwhile.
 inline constexpr uint32_t kIdleLimitMs = 10000;
 
 class ServerHold;
@@ -58,7 +59,8 @@ class CVRServer : public CSocketSink {
   // broken or idle). Sinks are called back from inside and may re-enter.
   int Service(uint32_t ms);
   // Service whose wait also ends as soon as the connection can take more data, so that a sender
-  // paced by the connection does not sit out the slice while the link idles.
+  // paced by the connection does not sit out the slice while the link idles. A connection that has
+  // taken nothing for kIdleLimitMs is closed (2).
   int ServiceUntilWritable(uint32_t ms);
   // Waits up to ms for a message to sink `id` and delivers it; messages for other sinks meanwhile
   // are kept (up to kMaxDeferred) for the next Service. 1 when a message for id was delivered.

@@ -42,19 +42,22 @@ TEST(UpgradeReentry, TimersFiringWhileAChunkWaitsForAStalledReaderLeaveTheStepAl
   const struct {
     const char* name;
     bool closeSession;
+    bool talking;            // the controller goes on sending its messages to all sinks
     uint32_t earliestEndMs;  // after the stall, when the transfer is given up
     uint32_t latestEndMs;
   } cases[] = {
       // The session's own rule gives up on a connection that took nothing for ten seconds.
-      {"a timer that only looks", false, 10000, 10100},
+      {"a timer that only looks", false, false, 10000, 10100},
+      // However much the controller says meanwhile: its talk is no sign that it will read again.
+      {"a controller that keeps talking", false, true, 10000, 10100},
       // The main dialog's next one-second tick closes the session under the waiting copy.
-      {"a timer that closes the session", true, 0, 1000},
+      {"a timer that closes the session", true, false, 0, 1000},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     UpgradeScene scene;
     auto& site = scene.site;
-    site.Config().faults.silent = true;
+    site.Config().faults.silent = !c.talking;
     // The controller stops reading just when the fifth chunk has filled the connection's window, so
     // that the copy, with nothing more it may send, waits for room and pumps window messages.
     site.StallWhenChunksFillTheWindow(5);
