@@ -88,7 +88,11 @@ FaultPlan MakeFaultPlan(uint64_t seed) {
         plan.resetAfterBytes = int64_t(dice.Between(0, 600000));
         break;
       case 2:
-        plan.stallAfterBytes = int64_t(dice.Between(0, 500000));
+        if (dice.Chance(0.5)) {
+          plan.stallAfterBytes = int64_t(dice.Between(0, 500000));
+        } else {
+          plan.stallAtChunks = int(dice.Between(2, 6));
+        }
         plan.stallMs = dice.Pick<uint32_t>({0, 500, 3000, 9000, 15000, 70000});
         break;
       case 3: {
@@ -161,7 +165,7 @@ bool FaultPlan::Harmless() const {
   }
   // A stall the send time-out outlasts; a reboot well inside the return wait. Slow links, lost
   // datagrams, floods and look-alikes only cost time.
-  if (stallAfterBytes >= 0 && (stallMs == 0 || stallMs >= kSendStallMs)) return false;
+  if ((stallAfterBytes >= 0 || stallAtChunks > 0) && (stallMs == 0 || stallMs >= kSendStallMs)) return false;
   return uint64_t(rebootSeconds) * 1000 + 10000 < kReturnWaitMs;
 }
 
@@ -182,7 +186,7 @@ uint64_t FaultPlan::BoundMs() const {
   // the pause before the next attempt; the bytes themselves cross the slowest link.
   bound += files.size() * kAttempts * (kCompareMs + kAnnounceMs + kSendStallMs + 1500);
   bound += slowest ? kAttempts * bytes / slowest : 0;
-  bound += stallAfterBytes >= 0 ? uint64_t(stallMs) : 0;
+  bound += stallAfterBytes >= 0 || stallAtChunks > 0 ? uint64_t(stallMs) : 0;
   bound += kReturnWaitMs + 5000;
   // Latency and late answers stretch every exchange a little; a minute's slack covers the rest.
   return bound + 200ull * latency + delays + 60000;
@@ -197,6 +201,7 @@ std::string FaultPlan::Describe() const {
   if (closeAfterBytes >= 0) out << ", close after " << closeAfterBytes << " bytes";
   if (resetAfterBytes >= 0) out << ", reset #" << resetConnection << " after " << resetAfterBytes << " bytes";
   if (stallAfterBytes >= 0) out << ", stall after " << stallAfterBytes << " bytes for " << stallMs << " ms";
+  if (stallAtChunks > 0) out << ", stall at a window full after " << stallAtChunks << " chunks for " << stallMs << " ms";
   for (int code : ignoredCodes) out << ", never answers " << code;
   for (const auto& [code, ms] : delayedCodes) out << ", answers " << code << " " << ms << " ms late";
   if (!ignoredCommand.empty()) out << ", never answers [" << ignoredCommand << "]";
@@ -392,6 +397,7 @@ WorkloadResult RunFaultPlan(const FaultPlan& plan) {
     std::filesystem::create_directories(site.ControllerUpgradeFolder());
     placeUnchanged();
   }
+  if (plan.stallAtChunks > 0) site.StallWhenChunksFillTheWindow(plan.stallAtChunks, plan.stallMs);
   site.OnLog([&](const std::string& line) {
     // A controller's own shell empties its upgrade folder: what it held from an earlier run comes
     // back right after, as if that run had sent it.

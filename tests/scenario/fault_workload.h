@@ -50,6 +50,9 @@ struct FaultPlan {
   int64_t resetAfterBytes = -1;   // ...is reset after this many bytes either way
   int64_t stallAfterBytes = -1;   // the controller stops reading after this many bytes...
   uint32_t stallMs = 0;           // ...for this long (0: for good)
+  // Instead of after a count of bytes, the stall begins just as this many chunks of the first
+  // file announced fill the connection's window, so that the copy has nothing it may send.
+  int stallAtChunks = 0;
   std::set<int> ignoredCodes;     // requests whose answers never leave
   std::map<int, uint32_t> delayedCodes;  // answers that leave late
   std::string ignoredCommand;     // a shell line run but never answered
