@@ -13,7 +13,10 @@ CPingSocket::CPingSocket(uint32_t localAddress) : socket(platform::OpenUdp()), l
   if (platform::SetBroadcast(socket, true) != 0) {
     platform::Close(socket);
     socket = platform::kInvalidSocket;
+    return;
   }
+  // What the system will not grant only costs answers at very large sites.
+  platform::SetReceiveBuffer(socket, kDiscoveryReceiveBufferBytes);
 }
 
 CPingSocket::~CPingSocket() {

@@ -9,6 +9,9 @@
 
 // Datagrams are read into this much room; the rest of a longer one is lost.
 inline constexpr int kMaxDatagramReadBytes = 256;
+// Room asked for the answers that wait between two reads: every controller on the LAN answers each
+// probe at once, and a site's thousand answers overflow a system's default queue.
+inline constexpr uint32_t kDiscoveryReceiveBufferBytes = 2 * 1024 * 1024;
 
 class CPingSocket {
  public:

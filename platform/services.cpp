@@ -96,6 +96,7 @@ Socket OpenUdp() { return Network().OpenUdp(); }
 Socket OpenTcp() { return Network().OpenTcp(); }
 int Bind(Socket s, Endpoint local) { return Network().Bind(s, local); }
 int SetBroadcast(Socket s, bool allow) { return Network().SetBroadcast(s, allow); }
+int SetReceiveBuffer(Socket s, uint32_t bytes) { return Network().SetReceiveBuffer(s, bytes); }
 int SendTo(Socket s, const void* data, int size, Endpoint to) { return Network().SendTo(s, data, size, to); }
 int PendingBytes(Socket s, uint32_t* count) { return Network().PendingBytes(s, count); }
 int RecvFrom(Socket s, void* buffer, int size, Endpoint* from) { return Network().RecvFrom(s, buffer, size, from); }

@@ -27,6 +27,7 @@ class NetworkService {
   virtual Socket OpenTcp() = 0;
   virtual int Bind(Socket s, Endpoint local) = 0;
   virtual int SetBroadcast(Socket s, bool allow) = 0;
+  virtual int SetReceiveBuffer(Socket s, uint32_t bytes) = 0;
   virtual int SendTo(Socket s, const void* data, int size, Endpoint to) = 0;
   virtual int PendingBytes(Socket s, uint32_t* count) = 0;
   virtual int RecvFrom(Socket s, void* buffer, int size, Endpoint* from) = 0;

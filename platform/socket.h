@@ -32,6 +32,9 @@ Socket OpenTcp();
 // adapter (to 255.255.255.255 and to the adapter's subnet), as ordinary datagrams.
 int Bind(Socket s, Endpoint local);
 int SetBroadcast(Socket s, bool allow);
+// Asks for room for about `bytes` of queued datagrams (UDP), as SO_RCVBUF does on Windows; the
+// system may grant less. 0 on success.
+int SetReceiveBuffer(Socket s, uint32_t bytes);
 int SendTo(Socket s, const void* data, int size, Endpoint to);
 // Size of the next pending datagram (UDP) or of the bytes ready to read (TCP) in *count.
 int PendingBytes(Socket s, uint32_t* count);

@@ -120,6 +120,14 @@ class PosixNetwork : public NetworkService {
     return Result(setsockopt(s, SOL_SOCKET, SO_BROADCAST, &on, sizeof on));
   }
 
+  int SetReceiveBuffer(Socket s, uint32_t bytes) override {
+    int r = SetReceiveBufferOf(s, bytes);
+    if (const Companions* c = CompanionsOf(s)) {
+      for (int fd : c->fds) SetReceiveBufferOf(fd, bytes);
+    }
+    return r;
+  }
+
   int SendTo(Socket s, const void* data, int size, Endpoint to) override {
     sockaddr_in sa = ToSockaddr(to);
     ssize_t n = sendto(s, data, size_t(size), MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
@@ -470,6 +478,14 @@ class PosixNetwork : public NetworkService {
     int on = 1;
     setsockopt(s, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
     companions[s] = std::move(found);
+  }
+
+  // Linux caps SO_RCVBUF at net.core.rmem_max for the unprivileged; a process with CAP_NET_ADMIN
+  // (root) may go beyond it, as Windows lets anyone.
+  int SetReceiveBufferOf(int fd, uint32_t bytes) {
+    int value = int(std::min<uint32_t>(bytes, uint32_t(INT32_MAX / 2)));
+    if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &value, sizeof value) == 0) return 0;
+    return Result(setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &value, sizeof value));
   }
 
   // A companion bound to `at`, telling each datagram's arrival interface and time; -1 when it

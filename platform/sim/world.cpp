@@ -61,6 +61,7 @@ struct World::SocketState {
   // UDP
   std::deque<Datagram> datagrams;
   size_t queuedBytes = 0;
+  size_t receiveLimit = kDatagramQueueBytes;
   // TCP
   Tcp state = Tcp::Idle;
   std::deque<Socket> acceptQueue;
@@ -408,6 +409,13 @@ int World::SetBroadcast(Socket id, bool allow) {
   return 0;
 }
 
+int World::SetReceiveBuffer(Socket id, uint32_t bytes) {
+  SocketState* s = Find(id);
+  if (!s) return Fail(EBADF);
+  s->receiveLimit = bytes;
+  return 0;
+}
+
 int World::SendTo(Socket id, const void* data, int size, Endpoint to) {
   SocketState* s = Find(id);
   if (!s || s->tcp) return Fail(s ? ENOTCONN : EBADF);
@@ -469,7 +477,7 @@ int World::SendTo(Socket id, const void* data, int size, Endpoint to) {
 }
 
 void World::DeliverDatagram(SocketState& to, Datagram d) {
-  if (to.queuedBytes + d.bytes.size() > kDatagramQueueBytes) return;
+  if (to.queuedBytes + d.bytes.size() > to.receiveLimit) return;
   to.queuedBytes += d.bytes.size();
   to.datagrams.push_back(std::move(d));
   Notify(to);

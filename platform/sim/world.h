@@ -127,6 +127,8 @@ class World : public ClockService, public NetworkService {
   Socket OpenTcp() override;
   int Bind(Socket s, Endpoint local) override;
   int SetBroadcast(Socket s, bool allow) override;
+  // Datagram bytes the socket queues before it drops new ones (kDatagramQueueBytes until set).
+  int SetReceiveBuffer(Socket s, uint32_t bytes) override;
   int SendTo(Socket s, const void* data, int size, Endpoint to) override;
   int PendingBytes(Socket s, uint32_t* count) override;
   int RecvFrom(Socket s, void* buffer, int size, Endpoint* from) override;
