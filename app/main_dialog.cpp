@@ -46,8 +46,9 @@ int CPKGLIFTDlg::OnInitDialog() {
 
 void CPKGLIFTDlg::OnTimer(int) {
   if (upgradeRunning) return;
+  // Everything queued is read, up to a bound that keeps a flood from holding the thread.
   for (auto& socket : discoverySockets) {
-    while (ReadAnswer(*socket)) {
+    for (int read = 0; read < kMaxAnswersPerTick && ReadAnswer(*socket); ++read) {
     }
   }
   if (platform::MsSince(lastProbeTick) > kProbeIntervalMs) {
@@ -74,7 +75,11 @@ int CPKGLIFTDlg::ReadAnswer(CPingSocket& socket) {
     return 1;
   }
   int index = deviceList->AddString(FormatDeviceLine(answer, diagnosticView));
-  if (index >= 0) deviceList->SetItemData(index, new DeviceRecord(answer, address));
+  if (index >= 0) {
+    auto* record = new DeviceRecord(answer, address);
+    deviceList->SetItemData(index, record);
+    recordsByMac[record->macText] = record;
+  }
   return 1;
 }
 
@@ -83,11 +88,8 @@ DeviceRecord* CPKGLIFTDlg::RecordAt(int index) const {
 }
 
 DeviceRecord* CPKGLIFTDlg::FindRecord(const std::string& macText) const {
-  for (int i = 0; i < deviceList->GetCount(); ++i) {
-    DeviceRecord* record = RecordAt(i);
-    if (record && record->macText == macText) return record;
-  }
-  return nullptr;
+  auto found = recordsByMac.find(macText);
+  return found == recordsByMac.end() ? nullptr : found->second;
 }
 
 int CPKGLIFTDlg::ExpireOneLine() {
@@ -95,6 +97,7 @@ int CPKGLIFTDlg::ExpireOneLine() {
     DeviceRecord* record = RecordAt(i);
     if (record && platform::MsSince(record->lastHeard) > kDeviceExpiryMs) {
       deviceList->DeleteString(i);
+      recordsByMac.erase(record->macText);
       delete record;
       return 1;
     }
@@ -108,6 +111,7 @@ void CPKGLIFTDlg::OnCancel() {
     delete RecordAt(i);
     deviceList->SetItemData(i, nullptr);
   }
+  recordsByMac.clear();
   ui::Dialog::OnCancel();
 }
 
@@ -226,6 +230,7 @@ void CPKGLIFTDlg::UpdateStartButton() { GetButton(ui::IDOK)->EnableWindow(device
 
 void CPKGLIFTDlg::ClearDeviceList() {
   for (int i = 0; i < deviceList->GetCount(); ++i) delete RecordAt(i);
+  recordsByMac.clear();
   deviceList->ResetContent();
 }
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "discovery/ping_socket.h"
@@ -21,6 +22,9 @@ inline constexpr uint32_t kDiscoveryPeriodMs = 1000;
 inline constexpr uint32_t kProbeIntervalMs = 500;
 // A line whose controller has not been heard for more than this is removed.
 inline constexpr uint32_t kDeviceExpiryMs = 2000;
+// Datagrams one timer tick reads from one discovery socket at most. A site's round of answers is
+// far fewer; a flood beyond it waits for the next tick instead of holding the thread.
+inline constexpr int kMaxAnswersPerTick = 5000;
 
 inline constexpr const char* kUpgradeWarning =
     "Warning: You are about to upgrade the board support package on your system controller\n\n"
@@ -94,6 +98,8 @@ class CPKGLIFTDlg : public ui::Dialog {
 
  private:
   DeviceRecord* RecordAt(int index) const;
+  // The listed record with this MAC text, through recordsByMac: a site's thousand lines, or a
+  // flood of answers, must not cost a walk of the list per answer.
   DeviceRecord* FindRecord(const std::string& macText) const;
   // Deletes the first line not heard for more than kDeviceExpiryMs, with its record; 1 if one went.
   int ExpireOneLine();
@@ -102,6 +108,8 @@ class CPKGLIFTDlg : public ui::Dialog {
 
   uint32_t lastProbeTick;
   ui::ListBox* deviceList;  // control 1001; item data: an owned DeviceRecord
+  // Every record the device list holds, by MAC text (one line per MAC).
+  std::unordered_map<std::string, DeviceRecord*> recordsByMac;
   ui::ListBox* filterList;  // control 1034
   std::vector<std::unique_ptr<CPingSocket>> discoverySockets;
   uint32_t lastKeyDown = 0;
