@@ -206,6 +206,8 @@ std::string CVRMSG::ReadString() {
 }
 
 int CVRMSG::Reserve(uint64_t n) {
+  // Beyond this the sums below would wrap and "succeed" with a buffer far too small.
+  if (n > UINT32_MAX - kHeaderBytes - kCapacityStep) return 0;
   uint64_t need = n + kHeaderBytes;
   if (need <= capacity) {
     if (owned) return 1;

@@ -135,6 +135,20 @@ TEST(CVRMSG, ReserveKeepsABufferThatIsLargeEnoughAndGrowsOneThatIsNot) {
   EXPECT_EQ(WireOf(msg), Frame(0, 1, Le32(42))) << "growing keeps header and payload";
 }
 
+TEST(CVRMSG, ReserveRefusesSizesWhoseCapacityWouldNotFitInsteadOfWrappingToASmallBuffer) {
+  // Sizes at which the need, or its rounding up, used to wrap: Reserve said yes with a buffer of a
+  // few bytes.
+  const uint64_t sizes[] = {UINT64_MAX, UINT64_MAX - 7, UINT64_MAX - 600, uint64_t(UINT32_MAX) - 8,
+                            uint64_t(UINT32_MAX) - 8 - 511};
+  for (uint64_t size : sizes) {
+    CVRMSG msg(0, 1, 0);
+    ASSERT_EQ(msg.AppendInt(7), 1);
+    EXPECT_EQ(msg.Reserve(size), 0) << size;
+    EXPECT_EQ(msg.GetCapacity(), 512u) << "the old buffer stays";
+    EXPECT_EQ(WireOf(msg), Frame(0, 1, Le32(7)));
+  }
+}
+
 TEST(CVRMSG, AppendingToAMessageWithoutBufferCreatesItsHeader) {
   CVRMSG msg(3, 27, int32_t(kMaxMessageLength) + 1);
   ASSERT_EQ(msg.AppendString("x"), 1);
