@@ -24,7 +24,8 @@ std::vector<std::string> Words(const std::string& line) {
 }
 
 // Components of a path split at "/" and "\"; "." and empty ones dropped. 0 when a component is
-// "..", so that no name climbs out of the sandbox.
+// "..", so that no name climbs out of the sandbox, or holds a zero byte: the system would end the
+// path there, so "/\0x" would name the sandbox's own root.
 int Components(const std::string& path, std::vector<std::string>* out) {
   out->clear();
   std::string part;
@@ -35,6 +36,7 @@ int Components(const std::string& path, std::vector<std::string>* out) {
     return true;
   };
   for (char c : path) {
+    if (c == '\0') return 0;
     if (c == '/' || c == '\\') {
       if (!flush()) return 0;
     } else {

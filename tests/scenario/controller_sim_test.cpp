@@ -488,6 +488,25 @@ TEST_F(ControllerSim, NamesOutsideTheSandboxAndBadAnnouncementsAreRefused) {
   EXPECT_FALSE(fs::exists(root / "escape.txt"));
 }
 
+TEST_F(ControllerSim, AZeroByteInAPathNeverNamesWhatComesBeforeIt) {
+  // The system ends a path at its first zero byte: "/\0x" would be the sandbox's root itself.
+  WriteHostFile(Partition("UPGRADE/keep.bin"), Bytes{1, 2, 3});
+  StartController();
+  Socket s = Connect();
+  Login(s);
+  using namespace std::string_literals;
+  for (const std::string line : {"rm -Rf /\0x"s, "rm -Rf /MIRU/BSP\0/UPGRADE"s, "chmod -R 000 /\0"s, "mkdir /\0/x"s}) {
+    EXPECT_EQ(Ask(s, 3, 8376, line).code, 8377);
+  }
+  EXPECT_EQ(ReadHostFile(Partition("UPGRADE/keep.bin")), (Bytes{1, 2, 3}));
+  EXPECT_EQ(fs::status(root).permissions() & fs::perms::owner_all, fs::perms::owner_all);
+  for (const std::string remote : {"BSP/UPGRADE\\keep.bin\0.txt"s, "\0"s}) {
+    EXPECT_EQ(Ask(s, 4, 14030, remote).code, 29);
+    EXPECT_EQ(Ask(s, 5, 14032, remote, 4, 4).code, 29);
+  }
+  EXPECT_EQ(ReadHostFile(Partition("UPGRADE/keep.bin")), (Bytes{1, 2, 3}));
+}
+
 TEST_F(ControllerSim, EmptyAnnouncedFileIsStoredWithoutChunks) {
   WriteHostFile(Partition("UPGRADE/old.bin"), Bytes{1, 2, 3});
   StartController();
