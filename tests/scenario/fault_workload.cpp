@@ -344,8 +344,10 @@ std::string Hex(const std::vector<uint8_t>& bytes, size_t limit = 16) {
   return text;
 }
 
+// Ends the process: a run that does not end cannot be unwound. The site's folder goes first, as its
+// destructor will not run.
 [[noreturn]] void Abandon(const FaultPlan& plan, const std::string& why, const platform::sim::World& world,
-                          CUpdateDlg* upgrade) {
+                          CUpdateDlg* upgrade, const std::string& siteFolder) {
   std::fprintf(stderr, "\nFAULT WORKLOAD: %s at virtual %llu ms (bound %llu ms)\n  %s\n  replay: %s\n", why.c_str(),
                static_cast<unsigned long long>(world.NowMs()), static_cast<unsigned long long>(plan.BoundMs()),
                plan.Describe().c_str(), ReplayCommand(plan.seed).c_str());
@@ -356,6 +358,8 @@ std::string Hex(const std::vector<uint8_t>& bytes, size_t limit = 16) {
     }
   }
   std::fflush(stderr);
+  std::error_code ignored;
+  std::filesystem::remove_all(siteFolder, ignored);
   std::_Exit(1);
 }
 
@@ -446,8 +450,8 @@ WorkloadResult RunFaultPlan(const FaultPlan& plan) {
   TimedBackend backend(&installer);
   const uint64_t boundMs = plan.BoundMs();
   world.Schedule(uint32_t(std::min<uint64_t>(boundMs + 1, 0xFFFFFFFFu)),
-                 [&] { Abandon(plan, "no end within the bound", world, upgrade); });
-  world.SetSpinGuard(100000, [&] { Abandon(plan, "100000 waits without time passing", world, upgrade); });
+                 [&] { Abandon(plan, "no end within the bound", world, upgrade, site.Base()); });
+  world.SetSpinGuard(100000, [&] { Abandon(plan, "100000 waits without time passing", world, upgrade, site.Base()); });
   {
     ui::ScopedBackend installed(backend);
     CPKGLIFTDlg dialog;
