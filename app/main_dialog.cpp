@@ -14,9 +14,6 @@
 
 namespace {
 
-// The session logs in as a full gateway's client first, then as a Linux controller's.
-constexpr int32_t kLoginTypeFull = 1;
-constexpr int32_t kLoginTypeLinux = 9;
 // Integers that follow the text in the system information answer.
 constexpr int kSystemInfoValues = 6;
 
@@ -154,8 +151,11 @@ void CPKGLIFTDlg::OnStart() {
   startFailure = StartFailure::None;
   if (deviceList->GetCurSel() == ui::LB_ERR) return;
   if (ConfirmUpgrade() != 1) return;
-  std::unique_ptr<DeviceRecord> device = ConnectSelectedDevice(kLoginTypeFull);
-  if (!device) device = ConnectSelectedDevice(kLoginTypeLinux);
+  std::unique_ptr<DeviceRecord> device;
+  for (int32_t systemType : kStartLoginTypes) {
+    device = ConnectSelectedDevice(systemType);
+    if (device) break;
+  }
   if (!device) return;
 
   upgradeRunning = 1;
@@ -181,40 +181,51 @@ int CPKGLIFTDlg::ConfirmUpgrade() {
 
 std::unique_ptr<DeviceRecord> CPKGLIFTDlg::ConnectSelectedDevice(int32_t systemType) {
   CloseSession();
-  SetServer(std::make_unique<CVRServer>());
   // The warning box may have run a modal loop in which the line expired: then there is nothing to
   // connect to.
   DeviceRecord* record = RecordAt(deviceList->GetCurSel());
-  CVRServer* server = GetServer();
-  server->SetTarget(systemType, "");
   if (!record) {
     NoteStartFailure(StartFailure::NoLine);
-    CloseSession();
     return nullptr;
   }
-  if (!server->Connect(platform::Endpoint{record->address, record->port})) {
-    NoteStartFailure(server->GetConnectFailure() == CVRServer::ConnectFailure::Login ? StartFailure::Login
-                                                                                      : StartFailure::Connection);
-    CloseSession();
+  std::string systemText;
+  StartFailure failure = StartFailure::None;
+  if (!ConnectAndIdentify(*record, systemType, &systemText, &failure)) {
+    NoteStartFailure(failure);
     return nullptr;
+  }
+  startFailure = StartFailure::None;
+  return std::make_unique<DeviceRecord>(*record);
+}
+
+int ConnectAndIdentify(DeviceRecord& record, int32_t systemType, std::string* systemText, StartFailure* failure) {
+  CloseServer();
+  SetServer(std::make_unique<CVRServer>());
+  CVRServer* server = GetServer();
+  server->SetTarget(systemType, "");
+  if (!server->Connect(platform::Endpoint{record.address, record.port})) {
+    *failure = server->GetConnectFailure() == CVRServer::ConnectFailure::Login ? StartFailure::Login
+                                                                                : StartFailure::Connection;
+    CloseServer();
+    return 0;
   }
   CVRQuery query;
   CVRMSG request(0, kCodeSystemInfo, 0);
   CVRMSG* answer = nullptr;
   std::string text;
   if (!query.Ask(&answer, &request) || !answer->ReadString(text)) {
-    NoteStartFailure(StartFailure::SystemInformation);
-    CloseSession();
-    return nullptr;
+    *failure = StartFailure::SystemInformation;
+    CloseServer();
+    return 0;
   }
-  startFailure = StartFailure::None;
   // Type first, four values not used, subtype sixth. A value the answer does not hold leaves what
   // discovery said in place.
-  int32_t values[kSystemInfoValues] = {record->type, 0, 0, 0, 0, record->subtype};
+  int32_t values[kSystemInfoValues] = {record.type, 0, 0, 0, 0, record.subtype};
   for (int32_t& value : values) answer->ReadInt(&value);
-  record->type = uint8_t(values[0]);
-  record->subtype = uint8_t(values[kSystemInfoValues - 1]);
-  return std::make_unique<DeviceRecord>(*record);
+  record.type = uint8_t(values[0]);
+  record.subtype = uint8_t(values[kSystemInfoValues - 1]);
+  *systemText = text;
+  return 1;
 }
 
 void CPKGLIFTDlg::NoteStartFailure(StartFailure failure) {

@@ -42,6 +42,16 @@ inline constexpr const char* kCoreVersion = "7.1 Build 269.0 Rel";
 // so the order of these values matters.
 enum class StartFailure { None, NoLine, Connection, Login, SystemInformation };
 
+// The logins Start tries in turn: as a full gateway's client, then as a Linux controller's.
+inline constexpr int32_t kStartLoginTypes[] = {1, 9};
+
+// What Start does to reach a controller, under one login type: opens a new process-wide session to
+// the record's address and port, logs in under `systemType` and asks the system information. 1 with
+// the session left open, the record refreshed with the type and subtype the answer gives (a value
+// the answer lacks keeps what discovery said) and *systemText the answer's text; 0 with no session
+// and *failure saying how far it got (Connection, Login or SystemInformation).
+int ConnectAndIdentify(DeviceRecord& record, int32_t systemType, std::string* systemText, StartFailure* failure);
+
 class CPKGLIFTDlg : public ui::Dialog {
  public:
   // Opens one discovery socket per chosen local address (at most two). `parent` is borrowed.

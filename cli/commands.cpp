@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <vector>
@@ -19,6 +20,9 @@
 #include "ui/headless/headless_backend.h"
 #include "ui/list_box.h"
 #include "ui/progress_bar.h"
+#include "net/server.h"
+#include "support/vrfile.h"
+#include "upgrade/copy_file.h"
 #include "upgrade/update_dialog.h"
 #include "upgrade/update_dialog_template.h"
 
@@ -244,6 +248,27 @@ class ListDriver : public ui::headless::Driver {
   std::vector<ListedDevice> devices;
 };
 
+// Why no session came about, as the person is told. `target` is "address:port".
+std::string StartFailureText(StartFailure failure, const std::string& target) {
+  switch (failure) {
+    case StartFailure::Connection:
+      return "could not connect to " + target;
+    case StartFailure::Login:
+      return "the login to " + target + " failed (as type 1 and as type 9)";
+    case StartFailure::SystemInformation:
+      return target + " did not answer the system information request";
+    case StartFailure::NoLine:
+    case StartFailure::None:
+      break;
+  }
+  return "the controller left the list before Start could connect";
+}
+
+// The line's MAC, as the person typed it, is the one being looked for.
+bool LineHasMac(const DeviceRecord& record, const std::string& mac) {
+  return NormalizeMac(LineMac(record)) == NormalizeMac(mac);
+}
+
 struct Outcome {
   std::string mac;
   int code = kExitNotListed;
@@ -336,10 +361,9 @@ class UpgradeDriver : public ui::headless::Driver {
   const std::string& Current() const { return options.macs[outcomes.size()]; }
 
   int FindLine(CPKGLIFTDlg& dialog) const {
-    std::string wanted = NormalizeMac(Current());
     for (int i = 0; i < dialog.DeviceList().GetCount(); ++i) {
       const DeviceRecord* record = RecordAt(dialog, i);
-      if (record && NormalizeMac(LineMac(*record)) == wanted) return i;
+      if (record && LineHasMac(*record, Current())) return i;
     }
     return ui::LB_ERR;
   }
@@ -391,7 +415,7 @@ class UpgradeDriver : public ui::headless::Driver {
       *console.err << "bsplift: " << Current() << ": the warning was answered No\n";
       Record(kExitDeclined, "warning declined");
     } else if (!upgradeShown) {
-      std::string why = StartFailureText(dialog.GetStartFailure());
+      std::string why = StartFailureText(dialog.GetStartFailure(), target);
       *console.err << "bsplift: " << Current() << ": no upgrade began: " << why << '\n';
       Record(kExitNoUpgrade, "no upgrade began: " + why);
     } else if (notSuccessful) {
@@ -401,21 +425,6 @@ class UpgradeDriver : public ui::headless::Driver {
     } else {
       Record(kExitFailed, "upgrade failed");
     }
-  }
-
-  std::string StartFailureText(StartFailure failure) const {
-    switch (failure) {
-      case StartFailure::Connection:
-        return "could not connect to " + target;
-      case StartFailure::Login:
-        return "the login to " + target + " failed (as type 1 and as type 9)";
-      case StartFailure::SystemInformation:
-        return target + " did not answer the system information request";
-      case StartFailure::NoLine:
-      case StartFailure::None:
-        break;
-    }
-    return "the controller left the list before Start could connect";
   }
 
   void Record(int code, const std::string& words) {
@@ -445,6 +454,271 @@ class UpgradeDriver : public ui::headless::Driver {
   bool closed = false;
   std::vector<Outcome> outcomes;
 };
+
+
+// Enters -C's folder, if one was named, and makes sure the payload folder is there. Without it an
+// upgrade would empty the controller's upgrade folder and still report success, and a check would
+// find nothing to compare. False, with the reason on stderr, when either fails.
+bool EnterPayloadRoot(const char* verb, const std::string& directory, Console& console) {
+  if (!directory.empty() && !platform::SetCurrentDirectory(directory)) {
+    *console.err << "bsplift: " << verb << ": cannot enter the folder \"" << directory << "\"\n";
+    return false;
+  }
+  std::string root = GetPayloadRoot();
+  std::vector<platform::DirectoryEntry> entries;
+  if (!platform::ListDirectory(root + "/" + kPayloadFolder, &entries)) {
+    *console.err << "bsplift: " << verb << ": there is no " << kPayloadFolder << " folder in " << root
+                 << " (run it where that folder is, or name the folder with -C)\n";
+    return false;
+  }
+  return true;
+}
+
+// Lets the main dialog discover until every MAC named is listed or the wait is over, keeps a copy
+// of each one's record as it is first seen, and closes the dialog with Cancel.
+class FindDriver : public ui::headless::Driver {
+ public:
+  FindDriver(const std::vector<std::string>& macs, uint32_t waitSeconds, const Console& console)
+      : macs(macs), waitSeconds(waitSeconds), console(console), found(macs.size()) {}
+
+  void OnPoll(ui::headless::HeadlessBackend& ui) override {
+    CPKGLIFTDlg* dialog = AsMainDialog(ui.ActiveDialog());
+    if (!dialog || done) return;
+    if (!started) {
+      started = true;
+      start = platform::GetTickCount();
+      ReportDiscoveryProblems(*dialog, console);
+    }
+    bool all = true;
+    for (size_t i = 0; i < macs.size(); ++i) {
+      for (int line = 0; !found[i] && line < dialog->DeviceList().GetCount(); ++line) {
+        const DeviceRecord* record = RecordAt(*dialog, line);
+        if (record && LineHasMac(*record, macs[i])) found[i].emplace(*record);
+      }
+      all = all && found[i];
+    }
+    if (!all && MsLeft(start, waitSeconds) > 0) return;
+    done = true;
+    ui.ClickButton(ui::IDCANCEL);
+  }
+
+  int OnMessageBox(const std::string& text, uint32_t style) override {
+    *console.err << text << '\n';
+    return (style & ui::MB_YESNO) ? ui::IDNO : ui::IDOK;
+  }
+
+  uint32_t MsUntilNextAction() override { return started && !done ? MsLeft(start, waitSeconds) : 0; }
+
+  // By the MACs' order; none for a MAC not listed in time.
+  const std::vector<std::optional<DeviceRecord>>& Found() const { return found; }
+
+ private:
+  const std::vector<std::string>& macs;
+  uint32_t waitSeconds;
+  const Console& console;
+  std::vector<std::optional<DeviceRecord>> found;
+  bool started = false;
+  bool done = false;
+  uint32_t start = 0;
+};
+
+// What a check found of one file an upgrade would send.
+enum class FileState { Unchanged, Differs, Missing, Unreadable, CopiedLocally };
+
+const char* StateWord(FileState state) {
+  switch (state) {
+    case FileState::Unchanged:
+      return "unchanged";
+    case FileState::Differs:
+      return "differs";
+    case FileState::Missing:
+      return "missing";
+    case FileState::Unreadable:
+      return "unreadable";
+    case FileState::CopiedLocally:
+      return "copied";
+  }
+  return "";
+}
+
+struct FileCheck {
+  std::string path;  // as the upgrade names it to the controller
+  FileState state = FileState::Missing;
+  FileComparison comparison;
+};
+
+struct ControllerCheck {
+  std::string mac;  // the line's, once listed; as typed otherwise
+  std::optional<DeviceRecord> record;
+  int code = kExitNotListed;
+  std::string error;  // why there is no verdict on the files
+  std::string systemText;
+  std::vector<FileCheck> files;
+  bool connectionLost = false;
+};
+
+// Compares one planned copy as the upgrade's own copy step does before it sends, and sends nothing.
+FileCheck CheckFile(CCopyFile& copy, const DeviceRecord& device) {
+  FileCheck check;
+  check.path = copy.RemotePath();
+  // This PC as the target: the upgrade copies every file through the file system, without asking.
+  if (device.type == kLocalMachineType) {
+    check.state = FileState::CopiedLocally;
+    check.comparison.localSize = copy.fileSize;
+    return check;
+  }
+  CVRFile file(copy.LocalPath());
+  if (!file.Open(CVRFile::kModeRead, 0, 0, 0)) {
+    check.state = FileState::Unreadable;
+    return check;
+  }
+  check.comparison = copy.CompareWithController(file, file.GetLength());
+  const FileComparison& c = check.comparison;
+  // A negative size is how a controller says it holds no such file.
+  check.state = c.Unchanged()                          ? FileState::Unchanged
+                : (!c.answered || c.remoteSize < 0) ? FileState::Missing
+                                                       : FileState::Differs;
+  return check;
+}
+
+// Logs in to the controller as an upgrade's Start does, asks its system information, and compares
+// each file of the plan an upgrade of it would run. Asks nothing else: nothing on it changes.
+ControllerCheck CheckController(DeviceRecord record, Console& console) {
+  ControllerCheck check;
+  check.mac = LineMac(record);
+  const std::string target = Format("%s:%u", DottedAddress(record.address).c_str(), record.port);
+  StartFailure furthest = StartFailure::None;
+  bool connected = false;
+  for (int32_t systemType : kStartLoginTypes) {
+    StartFailure failure = StartFailure::None;
+    if (ConnectAndIdentify(record, systemType, &check.systemText, &failure)) {
+      connected = true;
+      break;
+    }
+    if (failure > furthest) furthest = failure;
+  }
+  check.record.emplace(record);
+  if (!connected) {
+    check.code = kExitNoUpgrade;
+    check.error = StartFailureText(furthest, target);
+    *console.err << "bsplift: " << check.mac << ": " << check.error << '\n';
+    return check;
+  }
+  for (const std::unique_ptr<CCopyFile>& copy : PlanFileCopies(record)) {
+    check.files.push_back(CheckFile(*copy, record));
+  }
+  CVRServer* server = GetServer();
+  check.connectionLost = !server || !server->IsConnected();
+  CloseServer();
+  if (check.connectionLost) {
+    *console.err << "bsplift: " << check.mac << ": the controller closed the connection during the check; "
+                 << "files it did not answer for are counted as missing\n";
+  }
+  check.code = kExitCompleted;
+  for (const FileCheck& file : check.files) {
+    if (file.state != FileState::Unchanged) check.code = kExitFailed;
+  }
+  return check;
+}
+
+// Texts from the LAN are not ours to trust: control characters would move the terminal's cursor.
+std::string Printable(const std::string& text) {
+  std::string out = text;
+  for (char& c : out) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  }
+  return out;
+}
+
+std::string CountsText(const ControllerCheck& check) {
+  int counts[5] = {};
+  for (const FileCheck& file : check.files) ++counts[int(file.state)];
+  std::string text = Format("%zu file%s: %d unchanged, %d differ%s, %d missing", check.files.size(),
+                            check.files.size() == 1 ? "" : "s", counts[0], counts[1], counts[1] == 1 ? "s" : "",
+                            counts[2]);
+  if (counts[3]) text += Format(", %d unreadable here", counts[3]);
+  if (counts[4]) text += Format(", %d copied on this PC without comparing", counts[4]);
+  return text;
+}
+
+void PrintCheck(const ControllerCheck& check, bool first, Console& console) {
+  if (!check.record) return;
+  std::ostream& out = *console.out;
+  const DeviceRecord& record = *check.record;
+  if (!first) out << '\n';
+  out << check.mac << "  " << DottedAddress(record.address) << ':' << record.port << "  "
+      << GetModelName(record.type, record.subtype) << '\n';
+  if (check.code == kExitNoUpgrade) {
+    out << "no session: " << check.error << '\n';
+    return;
+  }
+  out << "System Type: " << GetSystemTypeName(record.type, record.subtype) << " (type " << int(record.type)
+      << ", subtype " << int(record.subtype) << ")\n";
+  out << "System Information: " << Printable(check.systemText) << '\n';
+  for (const FileCheck& file : check.files) {
+    const FileComparison& c = file.comparison;
+    std::string detail;
+    switch (file.state) {
+      case FileState::Unchanged:
+      case FileState::Missing:
+      case FileState::CopiedLocally:
+        detail = Format("%u bytes here", c.localSize);
+        break;
+      case FileState::Differs:
+        detail = Format("%u bytes here, %d on the controller", c.localSize, c.remoteSize);
+        break;
+      case FileState::Unreadable:
+        detail = "cannot be opened here";
+        break;
+    }
+    out << Format("%-10s", StateWord(file.state)) << ' ' << file.path << "  " << detail << '\n';
+  }
+  if (!TakesBoardSupportPackage(record)) {
+    out << "0 files: this kind of controller takes no board support package\n";
+  } else {
+    out << CountsText(check) << '\n';
+  }
+}
+
+nlohmann::ordered_json CheckJson(const ControllerCheck& check) {
+  nlohmann::ordered_json object = {{"mac", check.mac}, {"exit", check.code}};
+  if (check.record) {
+    const DeviceRecord& record = *check.record;
+    object["address"] = DottedAddress(record.address);
+    object["port"] = record.port;
+    object["type"] = record.type;
+    object["subtype"] = record.subtype;
+    object["model"] = GetModelName(record.type, record.subtype);
+    object["systemType"] = GetSystemTypeName(record.type, record.subtype);
+  }
+  if (!check.error.empty()) {
+    object["error"] = check.error;
+    return object;
+  }
+  object["systemInformation"] = check.systemText;
+  nlohmann::ordered_json files = nlohmann::ordered_json::array();
+  int counts[5] = {};
+  for (const FileCheck& file : check.files) {
+    ++counts[int(file.state)];
+    const FileComparison& c = file.comparison;
+    nlohmann::ordered_json entry = {{"path", file.path}, {"state", StateWord(file.state)}};
+    if (file.state != FileState::Unreadable) entry["size"] = c.localSize;
+    if (c.localSumRead) entry["sum"] = c.localSum;
+    if (c.answered) {
+      entry["controllerSize"] = c.remoteSize;
+      entry["controllerSum"] = uint32_t(c.remoteSum);
+    }
+    files.push_back(entry);
+  }
+  object["files"] = files;
+  object["unchanged"] = counts[0];
+  object["differs"] = counts[1];
+  object["missing"] = counts[2];
+  if (counts[3]) object["unreadable"] = counts[3];
+  if (counts[4]) object["copied"] = counts[4];
+  if (check.connectionLost) object["connectionLost"] = true;
+  return object;
+}
 
 }  // namespace
 
@@ -480,22 +754,47 @@ int RunList(const ListOptions& options, Console& console) {
 }
 
 int RunUpgrade(const UpgradeOptions& options, Console& console) {
-  if (!options.directory.empty() && !platform::SetCurrentDirectory(options.directory)) {
-    *console.err << "bsplift: upgrade: cannot enter the folder \"" << options.directory << "\"\n";
-    return kExitUsage;
-  }
-  // Without the folder the plan would empty the controller's upgrade folder and still report success.
-  std::string root = GetPayloadRoot();
-  std::vector<platform::DirectoryEntry> entries;
-  if (!platform::ListDirectory(root + "/" + kPayloadFolder, &entries)) {
-    *console.err << "bsplift: upgrade: there is no " << kPayloadFolder << " folder in " << root
-                 << " (run it where that folder is, or name the folder with -C)\n";
-    return kExitUsage;
-  }
+  if (!EnterPayloadRoot("upgrade", options.directory, console)) return kExitUsage;
   UpgradeDriver driver(options, console);
   ConsoleBackend backend(&driver, console);
   ui::ScopedBackend installed(backend);
   CPKGLIFTApp app;
   app.InitInstance();
   return driver.Finish();
+}
+
+int RunCheck(const CheckOptions& options, Console& console) {
+  if (!EnterPayloadRoot("check", options.directory, console)) return kExitUsage;
+  FindDriver driver(options.macs, options.waitSeconds, console);
+  {
+    ui::headless::HeadlessBackend backend(&driver);
+    ui::ScopedBackend installed(backend);
+    CPKGLIFTApp app;
+    app.InitInstance();
+  }
+  std::vector<ControllerCheck> checks;
+  for (size_t i = 0; i < options.macs.size(); ++i) {
+    const std::optional<DeviceRecord>& found = driver.Found()[i];
+    if (!found) {
+      *console.err << "bsplift: " << options.macs[i] << " was not listed within " << options.waitSeconds << " s\n";
+      ControllerCheck missing;
+      missing.mac = options.macs[i];
+      missing.code = kExitNotListed;
+      missing.error = Format("not listed within %u s", options.waitSeconds);
+      checks.push_back(std::move(missing));
+      continue;
+    }
+    checks.push_back(CheckController(*found, console));
+    if (!options.json) PrintCheck(checks.back(), i == 0, console);
+  }
+  if (options.json) {
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    for (const ControllerCheck& check : checks) list.push_back(CheckJson(check));
+    *console.out << list.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
+  }
+  console.out->flush();
+  for (const ControllerCheck& check : checks) {
+    if (check.code != kExitCompleted) return check.code;
+  }
+  return kExitCompleted;
 }

@@ -1,7 +1,8 @@
 #pragma once
-// The commands `list` and `upgrade`: the application's own dialogs on the headless backend, driven
-// as a person would drive them (select the line, press Start, answer the warning, press the button
-// when the run is over), with what the dialogs show written to the console.
+// The commands `list`, `upgrade` and `check`: the application's own dialogs on the headless
+// backend, driven as a person would drive them (select the line, press Start, answer the warning,
+// press the button when the run is over), with what the dialogs show written to the console. The
+// check finds its controllers the same way and then asks them what the upgrade would ask first.
 #include <functional>
 #include <iosfwd>
 #include <string>
@@ -38,3 +39,9 @@ int RunList(const ListOptions& options, Console& console);
 
 // Upgrades each controller named in turn; returns the exit code (the first that did not complete).
 int RunUpgrade(const UpgradeOptions& options, Console& console);
+
+// Tells what runs on each controller named and what an upgrade would send it, changing nothing on
+// it: the login, the system information and one file comparison per planned file. Returns 0 when
+// every file is unchanged, 1 when some would be sent, 3 or 5 as for the upgrade (the first MAC's
+// code that is not 0).
+int RunCheck(const CheckOptions& options, Console& console);

@@ -55,6 +55,8 @@ int main(int argc, char** argv) {
       return RunList(command.list, console);
     case CommandKind::Upgrade:
       return RunUpgrade(command.upgrade, console);
+    case CommandKind::Check:
+      return RunCheck(command.check, console);
     case CommandKind::Windows:
       break;
   }

@@ -43,6 +43,18 @@ void SplitOption(const std::string& arg, std::string* name, std::string* value, 
   *value = *inlineValue ? arg.substr(eq + 1) : "";
 }
 
+// The options of a command that takes MACs (upgrade, check): where each one goes; a null flag is
+// one the command does not take.
+struct MacCommand {
+  const char* verb;
+  const char* action;  // "name the MAC address of the controller to <action>"
+  std::vector<std::string>* macs;
+  uint32_t* waitSeconds;
+  std::string* directory;
+  bool* yes = nullptr;
+  bool* json = nullptr;
+};
+
 class Parser {
  public:
   Parser(const std::vector<std::string>& args, std::string* error) : args(args), error(error) {}
@@ -83,40 +95,55 @@ class Parser {
   }
 
   int ParseUpgrade(UpgradeOptions* upgrade) {
-    while (next < args.size()) {
-      std::string name, value;
-      bool hasInline = false;
-      SplitOption(args[next++], &name, &value, &hasInline);
-      if (name == "--wait") {
-        if (!Value(name, value, hasInline, &value) || !ParseSeconds(name, value, &upgrade->waitSeconds, error)) return 0;
-      } else if (name == "-C" || name == "--directory") {
-        if (!Value(name, value, hasInline, &upgrade->directory)) return 0;
-        if (upgrade->directory.empty()) {
-          *error = name + " needs a folder";
-          return 0;
-        }
-      } else if ((name == "--yes" || name == "-y") && !hasInline) {
-        upgrade->yes = true;
-      } else if (!name.empty() && name[0] == '-') {
-        *error = "upgrade: unknown option \"" + args[next - 1] + "\"";
-        return 0;
-      } else if (!IsMac(name)) {
-        *error = "upgrade: \"" + name + "\" is not a MAC address (12 hex digits, ':' or '-' between them allowed)";
-        return 0;
-      } else {
-        upgrade->macs.push_back(name);
-      }
-    }
-    if (upgrade->macs.empty()) {
-      *error = "upgrade: name the MAC address of the controller to upgrade";
-      return 0;
-    }
-    return 1;
+    MacCommand command{"upgrade", "upgrade", &upgrade->macs, &upgrade->waitSeconds, &upgrade->directory};
+    command.yes = &upgrade->yes;
+    return ParseMacCommand(command);
+  }
+
+  int ParseCheck(CheckOptions* check) {
+    MacCommand command{"check", "check", &check->macs, &check->waitSeconds, &check->directory};
+    command.json = &check->json;
+    return ParseMacCommand(command);
   }
 
   size_t next = 1;
 
  private:
+  int ParseMacCommand(const MacCommand& command) {
+    const std::string verb = command.verb;
+    while (next < args.size()) {
+      std::string name, value;
+      bool hasInline = false;
+      SplitOption(args[next++], &name, &value, &hasInline);
+      if (name == "--wait") {
+        if (!Value(name, value, hasInline, &value) || !ParseSeconds(name, value, command.waitSeconds, error)) return 0;
+      } else if (name == "-C" || name == "--directory") {
+        if (!Value(name, value, hasInline, command.directory)) return 0;
+        if (command.directory->empty()) {
+          *error = name + " needs a folder";
+          return 0;
+        }
+      } else if (command.yes && (name == "--yes" || name == "-y") && !hasInline) {
+        *command.yes = true;
+      } else if (command.json && name == "--json" && !hasInline) {
+        *command.json = true;
+      } else if (!name.empty() && name[0] == '-') {
+        *error = verb + ": unknown option \"" + args[next - 1] + "\"";
+        return 0;
+      } else if (!IsMac(name)) {
+        *error = verb + ": \"" + name + "\" is not a MAC address (12 hex digits, ':' or '-' between them allowed)";
+        return 0;
+      } else {
+        command.macs->push_back(name);
+      }
+    }
+    if (command.macs->empty()) {
+      *error = verb + ": name the MAC address of the controller to " + command.action;
+      return 0;
+    }
+    return 1;
+  }
+
   int ParseFilter(const std::string& value, std::string* filter) {
     for (const char* entry : kFilterEntries) {
       if (EqualIgnoringCase(value, entry)) {
@@ -170,13 +197,18 @@ int ParseCommandLine(const std::vector<std::string>& args, CommandLine* command,
     command->kind = CommandKind::Upgrade;
     return parser.ParseUpgrade(&command->upgrade);
   }
-  *error = "unknown command \"" + verb + "\" (commands: list, upgrade; see bsplift --help)";
+  if (verb == "check") {
+    command->kind = CommandKind::Check;
+    return parser.ParseCheck(&command->check);
+  }
+  *error = "unknown command \"" + verb + "\" (commands: list, upgrade, check; see bsplift --help)";
   return 0;
 }
 
 std::string UsageText(bool withWindows) {
   return std::string("usage: bsplift list [--seconds N] [--json] [--filter ENTRY] [--diagnostic]\n"
                      "       bsplift upgrade MAC [MAC...] [--yes] [--wait SECONDS] [-C DIR]\n"
+                     "       bsplift check MAC [MAC...] [--wait SECONDS] [-C DIR] [--json]\n"
                      "       bsplift --help\n") +
          (withWindows ? "       bsplift          (no command) the device list and the upgrade as windows, on a display\n"
                       : "") +
@@ -202,6 +234,17 @@ std::string UsageText(bool withWindows) {
          "            failed), 6 upgrade began but was not successful, 130 quit by a second Ctrl-C.\n"
          "            With several MACs: the code of the first that did not complete (130 for\n"
          "            those skipped after a Ctrl-C).\n"
+         "\n"
+         "check    tells what runs on each controller named and what an upgrade would send it, and\n"
+         "         changes nothing on it: logs in, prints its system information, then compares each\n"
+         "         file the upgrade would send (from BSP/UPGRADE below the current folder) with the\n"
+         "         controller's copy by size and byte sum: one line per file, \"unchanged\", \"differs\"\n"
+         "         (with both sizes) or \"missing\" (the controller holds none, or did not answer).\n"
+         "  --json        one JSON object per controller instead\n"
+         "  --wait SECONDS, -C DIR  as for upgrade (the wait is for all of them to be listed)\n"
+         "  exits 0 when every file is unchanged, 1 when some file would be sent, 3 when not listed\n"
+         "  in time, 5 when the connection, the login or the system information failed; with several\n"
+         "  MACs, the code of the first that is not 0\n"
          "\n"
          "Port 444 needs root, or: sudo setcap cap_net_bind_service+ep $(command -v bsplift)\n";
 }

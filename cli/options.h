@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-enum class CommandKind { Windows, Help, List, Upgrade };
+enum class CommandKind { Windows, Help, List, Upgrade, Check };
 
 struct ListOptions {
   uint32_t seconds = 3;
@@ -21,10 +21,18 @@ struct UpgradeOptions {
   std::string directory;  // the payload root to run in; empty: where bsplift was started
 };
 
+struct CheckOptions {
+  std::vector<std::string> macs;  // as given, like the upgrade's
+  uint32_t waitSeconds = 10;      // for all of them to be listed
+  std::string directory;          // the payload root to compare with; empty: where bsplift was started
+  bool json = false;
+};
+
 struct CommandLine {
   CommandKind kind = CommandKind::Windows;
   ListOptions list;
   UpgradeOptions upgrade;
+  CheckOptions check;
 };
 
 // `args` without the program name. 1 when understood; otherwise 0 with a one-line reason in *error.

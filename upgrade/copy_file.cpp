@@ -118,6 +118,23 @@ int CCopyFile::ReadChunk(CUpdateDlg* dialog, CVRFile& file, uint8_t* chunk, int3
   return 0;
 }
 
+FileComparison CCopyFile::CompareWithController(CVRFile& file, uint32_t size) const {
+  FileComparison comparison;
+  comparison.localSize = size;
+  CVRMSG compare(0, kCodeFileCompare, 0);
+  compare.AppendString(RemotePath());
+  CVRQuery query;
+  query.SetTimeout(kCompareTimeoutMs);
+  CVRMSG* answer = nullptr;
+  comparison.answered = query.Ask(&answer, &compare) && answer->ReadInt(&comparison.remoteSize) &&
+                        answer->ReadInt(&comparison.remoteSum);
+  if (comparison.answered && uint32_t(comparison.remoteSize) == size) {
+    comparison.localSum = file.CheckSum();
+    comparison.localSumRead = true;
+  }
+  return comparison;
+}
+
 int CCopyFile::SendOverNetwork(CUpdateDlg* dialog) {
   CVRFile file(LocalPath());
   if (!file.Open(CVRFile::kModeRead, 0, 0, 0)) {
@@ -129,15 +146,7 @@ int CCopyFile::SendOverNetwork(CUpdateDlg* dialog) {
   const uint32_t size = file.GetLength();
 
   dialog->AddLog("Checking File: " + RemotePath());
-  CVRMSG compare(0, kCodeFileCompare, 0);
-  compare.AppendString(RemotePath());
-  CVRQuery compareQuery;
-  compareQuery.SetTimeout(kCompareTimeoutMs);
-  CVRMSG* answer = nullptr;
-  int32_t remoteSize = 0;
-  int32_t remoteSum = 0;
-  if (compareQuery.Ask(&answer, &compare) && answer->ReadInt(&remoteSize) && answer->ReadInt(&remoteSum) &&
-      uint32_t(remoteSize) == size && uint32_t(remoteSum) == file.CheckSum()) {
+  if (CompareWithController(file, size).Unchanged()) {
     dialog->AppendLog("  CheckSum OK");
     bytesDone = fileSize;
     return 1;

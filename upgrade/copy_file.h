@@ -23,6 +23,23 @@ inline constexpr const char* kLocalMachineFolder = "C:\\VELMORANT";
 // The player may be in use on the controller: one failed attempt gives it up with a warning.
 inline constexpr const char* kPlayerFileName = "VRPLAYER.EXE";
 
+// What the controller said of its copy of a file, beside the local file.
+struct FileComparison {
+  // An answer with both integers came; without one the controller is taken to hold no copy.
+  bool answered = false;
+  int32_t remoteSize = 0;
+  int32_t remoteSum = 0;
+  uint32_t localSize = 0;
+  // Read only when the sizes agree: a byte sum reads the whole file.
+  bool localSumRead = false;
+  uint32_t localSum = 0;
+
+  // What lets a copy skip the transfer: the same size and the same byte sum.
+  bool Unchanged() const {
+    return answered && uint32_t(remoteSize) == localSize && localSumRead && uint32_t(remoteSum) == localSum;
+  }
+};
+
 class CCopyFile : public CUpdateProc {
  public:
   // Opens the local file once to learn its size (0 when it cannot be opened).
@@ -36,6 +53,10 @@ class CCopyFile : public CUpdateProc {
   uint32_t GetDoneWork() override;
   // One whole attempt: 1 when the file is on the target (sent, copied or found unchanged).
   virtual int TransferOnce(CUpdateDlg* dialog);
+
+  // Asks the controller over the session (request 14030, up to kCompareTimeoutMs) for the size and
+  // byte sum of its copy, and sets them beside those of `file`, open for reading and `size` bytes.
+  FileComparison CompareWithController(CVRFile& file, uint32_t size) const;
 
   // "root\sub\name" (or "root\name" without a subfolder), as the file is read here.
   std::string LocalPath() const;

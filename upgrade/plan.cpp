@@ -50,13 +50,46 @@ std::unique_ptr<CUpdateProc> MakeOperation(int kind) {
   }
 }
 
+bool TakesPayloadFile(const DeviceRecord& device, const std::string& name) {
+  if (!device.IsWinCE() || !HasDllExtension(name)) return true;
+  for (const char* prefix : kWinCeDllPrefixes) {
+    if (StartsWithIgnoringCase(name, prefix)) return true;
+  }
+  return false;
+}
+
+// The names of the files of `folder` below `root` that `device` takes, in the file system's order;
+// dot-names and folders left out.
+std::vector<std::string> PayloadFileNames(const DeviceRecord& device, const std::string& root,
+                                          const std::string& folder) {
+  std::vector<std::string> names;
+  std::vector<platform::DirectoryEntry> entries;
+  if (!platform::ListDirectory(Format("%s/%s", root.c_str(), folder.c_str()), &entries)) return names;
+  for (const platform::DirectoryEntry& entry : entries) {
+    if (entry.name.empty() || entry.name[0] == '.' || entry.isDirectory) continue;
+    if (TakesPayloadFile(device, entry.name)) names.push_back(entry.name);
+  }
+  return names;
+}
+
 }  // namespace
 
 std::string GetPayloadRoot() { return platform::GetCurrentDirectory(); }
 
+bool TakesBoardSupportPackage(const DeviceRecord& device) { return device.IsFullController(); }
+
+std::vector<std::unique_ptr<CCopyFile>> PlanFileCopies(const DeviceRecord& device) {
+  std::vector<std::unique_ptr<CCopyFile>> copies;
+  if (!TakesBoardSupportPackage(device)) return copies;
+  std::string root = GetPayloadRoot();
+  for (const std::string& name : PayloadFileNames(device, root, kPayloadFolder)) {
+    copies.push_back(std::make_unique<CCopyFile>(root, kPayloadFolder, name, name));
+  }
+  return copies;
+}
+
 void CUpdateDlg::BuildPlan() {
-  // Edge and partner controllers take no board support package: their plan stays empty.
-  if (!device->IsFullController()) return;
+  if (!TakesBoardSupportPackage(*device)) return;
   for (int kind = kPlanOperation1; kind < kPlanOperation1 + 5; ++kind) AddPlanEntry(kind, "", "");
   AddPlanEntry(kPlanCopyFolder, kPayloadFolder, "");
   for (int kind = kPlanOperation1 + 5; kind <= kPlanOperation7; ++kind) AddPlanEntry(kind, "", "");
@@ -73,19 +106,9 @@ void CUpdateDlg::AddPlanEntry(int kind, const std::string& name, const std::stri
 
 void CUpdateDlg::AddFolderFiles(const std::string& folder) {
   std::string root = GetPayloadRoot();
-  std::vector<platform::DirectoryEntry> entries;
-  if (!platform::ListDirectory(Format("%s/%s", root.c_str(), folder.c_str()), &entries)) return;
-  for (const platform::DirectoryEntry& entry : entries) {
-    if (entry.name.empty() || entry.name[0] == '.' || entry.isDirectory) continue;
-    if (!IsPayloadFileAllowed(entry.name)) continue;
-    steps.AddTail(new CCopyFile(root, folder, entry.name, entry.name));
+  for (const std::string& name : PayloadFileNames(*device, root, folder)) {
+    steps.AddTail(new CCopyFile(root, folder, name, name));
   }
 }
 
-int CUpdateDlg::IsPayloadFileAllowed(const std::string& name) const {
-  if (!device->IsWinCE() || !HasDllExtension(name)) return 1;
-  for (const char* prefix : kWinCeDllPrefixes) {
-    if (StartsWithIgnoringCase(name, prefix)) return 1;
-  }
-  return 0;
-}
+int CUpdateDlg::IsPayloadFileAllowed(const std::string& name) const { return TakesPayloadFile(*device, name) ? 1 : 0; }

@@ -2,11 +2,14 @@
 // The upgrade dialog: builds the plan of one controller's upgrade, runs its steps one at a time from
 // a timer, and shows their log and progress until the run completes or a step fails.
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "support/oblist.h"
 #include "ui/dialog.h"
 
+class CCopyFile;
 class DeviceRecord;
 
 inline constexpr int kUpdateTimerId = 1;
@@ -28,6 +31,14 @@ inline constexpr const char* kPayloadFolder = "BSP/UPGRADE";
 
 // The payload root: the process's current directory, taken anew at each call.
 std::string GetPayloadRoot();
+
+// Edge and partner controllers take no board support package: their plan stays empty.
+bool TakesBoardSupportPackage(const DeviceRecord& device);
+
+// The file copies that the plan of an upgrade of `device` holds, in the plan's order, made the way
+// the plan makes them (its folder entry for kPayloadFolder; none for a controller that takes no
+// board support package): what an upgrade would compare and send, for a look without running one.
+std::vector<std::unique_ptr<CCopyFile>> PlanFileCopies(const DeviceRecord& device);
 
 class CUpdateDlg : public ui::Dialog {
  public:

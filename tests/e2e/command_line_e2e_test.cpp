@@ -1,4 +1,4 @@
-// The shipped `bsplift list` and `bsplift upgrade` on a private LAN of network namespaces
+// The shipped `bsplift list`, `bsplift upgrade` and `bsplift check` on a private LAN of network namespaces
 // (scripts/lan): bsplift on host 1, simulated controllers of three models on hosts 2 to 4. What a
 // script sees is checked as it sees it: the exact stdout and stderr, the exit code, and what landed
 // on the controller's disk. Host 1 has no route for 255.255.255.255, as scripts/lan leaves it.
@@ -552,6 +552,54 @@ TEST_F(CommandLineOnLan, UpgradeWithoutAPayloadFolderExitsTwoBeforeAnythingGoesO
   const std::string log = SimulatorLog(kPd2);
   EXPECT_EQ(log.find("probe from"), std::string::npos) << log;
   EXPECT_EQ(log.find("connected"), std::string::npos) << log;
+}
+
+// ---------------------------------------------------------------------------------------------
+// check
+
+TEST_F(CommandLineOnLan, CheckTellsWhatAnUpgradeWouldSendAndAfterTheUpgradeFindsEveryFileUnchanged) {
+  const std::string same = Pattern(30000, 1);
+  const std::string changed = Pattern(12000, 2);
+  WritePayload("same.bin", same);
+  WritePayload("changed.bin", changed);
+  WritePayload("new.bin", Pattern(250000, 3));
+  WriteFile(UpgradeFolder(kPd10) / "same.bin", same);
+  WriteFile(UpgradeFolder(kPd10) / "changed.bin", Pattern(12001, 9));
+  // Dry commands keep the folder's files where both checks compare them.
+  StartController(kPd10, {"--dry-commands"});
+  const std::string header =
+      "00:50:C2:00:01:00  10.231.0.13:7003  PD10\n"
+      "System Type: PD10 (Linux i.MX53) (type 8, subtype 10)\n"
+      "System Information: HALL\n";
+  const std::map<std::string, std::string> before = {
+      {"same.bin", "unchanged  BSP/UPGRADE\\same.bin  30000 bytes here"},
+      {"changed.bin", "differs    BSP/UPGRADE\\changed.bin  12000 bytes here, 12001 on the controller"},
+      {"new.bin", "missing    BSP/UPGRADE\\new.bin  250000 bytes here"}};
+  std::string expected = header;
+  for (const std::string& name : PayloadOrder(Payload())) expected += before.at(name) + "\n";
+  expected += "3 files: 1 unchanged, 1 differs, 1 missing\n";
+
+  Finished check = Bsplift({"check", "00-50-c2-00-01-00", "-C", Payload().string()});
+  EXPECT_EQ(check.code, 1);
+  EXPECT_EQ(check.out, expected);
+  EXPECT_EQ(check.err, "");
+  EXPECT_FALSE(fs::exists(Disk(kPd10) / "commands.log")) << "a check runs no shell line";
+  EXPECT_TRUE(HoldsBytes(UpgradeFolder(kPd10) / "changed.bin", Pattern(12001, 9)));
+  EXPECT_FALSE(fs::exists(UpgradeFolder(kPd10) / "new.bin"));
+
+  Finished upgrade = Bsplift({"upgrade", kPd10.mac, "--yes", "-C", Payload().string()});
+  ASSERT_EQ(upgrade.code, 0) << upgrade.out << upgrade.err;
+
+  check = Bsplift({"check", kPd10.mac, "-C", Payload().string()});
+  expected = header;
+  for (const std::string& name : PayloadOrder(Payload())) {
+    expected += "unchanged  BSP/UPGRADE\\" + name + "  " + std::to_string(ReadFile(Payload() / "BSP" / "UPGRADE" / name).size()) +
+                " bytes here\n";
+  }
+  expected += "3 files: 3 unchanged, 0 differ, 0 missing\n";
+  EXPECT_EQ(check.code, 0);
+  EXPECT_EQ(check.out, expected);
+  EXPECT_EQ(check.err, "");
 }
 
 // ---------------------------------------------------------------------------------------------

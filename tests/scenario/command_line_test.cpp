@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -73,6 +77,27 @@ class CommandSite {
 
   bool Printed(const std::string& text) const { return out.str().find(text) != std::string::npos; }
 
+  int Check(std::vector<std::string> macs, bool json = false) {
+    StartOnce();
+    CheckOptions options;
+    options.macs = std::move(macs);
+    options.waitSeconds = 5;
+    options.json = json;
+    return RunCheck(options, console);
+  }
+
+  // Fails the test when the controller was asked anything but what a check may ask: the login
+  // (14, 27), the system information (8120) and file comparisons (14030), of which it counts.
+  int ComparisonsAsked() const {
+    int comparisons = 0;
+    for (int code : site.RequestCodes()) {
+      EXPECT_TRUE(code == 14 || code == 27 || code == 8120 || code == 14030) << "request " << code;
+      comparisons += code == 14030;
+    }
+    EXPECT_TRUE(site.CommandsReceived().empty()) << "a check runs no shell line";
+    return comparisons;
+  }
+
   int List(ListOptions options) {
     StartOnce();
     return RunList(options, console);
@@ -85,6 +110,7 @@ class CommandSite {
   std::ostringstream err;
   Console console;
   std::string interruptAt;  // stdout text after which a Ctrl-C is seen
+  bool dropped = false;
   std::vector<bool> upgradeShown;
 };
 
@@ -255,6 +281,183 @@ TEST(CommandLine, APort444HeldByAnotherProgramIsSaidOnceAndControllersAreStillLi
             "discovery goes on from a port the system picks, where only controllers that answer to the probe's own "
             "port are heard\n");
   platform::Close(holder);
+}
+
+// ---------------------------------------------------------------------------------------------
+// check
+
+constexpr char kCheckHeader[] =
+    "00:50:C2:00:00:01  192.168.1.20:7000  PD10\n"
+    "System Type: PD10 (Linux i.MX53) (type 8, subtype 10)\n"
+    "System Information: CONTROLLER\n";
+
+// One line per planned file, in the order the upgrade would take them.
+std::string CheckLines(const std::vector<std::string>& order, const std::map<std::string, std::string>& lines) {
+  std::string text;
+  for (const std::string& name : order) text += lines.at(name) + "\n";
+  return text;
+}
+
+TEST(CheckCommand, TellsEachFileUnchangedDiffersOrMissingAndChangesNothingOnTheController) {
+  CommandSite t;
+  auto& site = t.site;
+  site.WritePayload("c.bin", PatternBytes(300, 3));
+  site.WritePayload("d.bin", PatternBytes(20, 4));
+  site.WriteOnController("a.bin", PatternBytes(150000, 1));  // the same
+  site.WriteOnController("b.bin", PatternBytes(10, 7));      // the same size, other bytes
+  site.WriteOnController("d.bin", PatternBytes(25, 4));      // another size; c.bin is not there
+
+  EXPECT_EQ(t.Check({kMacTyped}), kExitFailed);
+
+  const std::string expected =
+      std::string(kCheckHeader) +
+      CheckLines(site.PayloadOrder(), {{"a.bin", "unchanged  BSP/UPGRADE\\a.bin  150000 bytes here"},
+                                       {"b.bin", "differs    BSP/UPGRADE\\b.bin  10 bytes here, 10 on the controller"},
+                                       {"c.bin", "missing    BSP/UPGRADE\\c.bin  300 bytes here"},
+                                       {"d.bin", "differs    BSP/UPGRADE\\d.bin  20 bytes here, 25 on the controller"}}) +
+      "4 files: 1 unchanged, 2 differ, 1 missing\n";
+  EXPECT_EQ(t.out.str(), expected);
+  EXPECT_EQ(t.err.str(), "") << "no warning: nothing is upgraded";
+  EXPECT_EQ(t.ComparisonsAsked(), 4);
+  EXPECT_EQ(site.StoredOnController("b.bin"), PatternBytes(10, 7));
+  EXPECT_EQ(site.StoredOnController("d.bin"), PatternBytes(25, 4));
+  EXPECT_FALSE(site.OnController("c.bin"));
+}
+
+TEST(CheckCommand, AfterAnUpgradeEveryFileIsUnchangedAndTheCheckExitsZero) {
+  CommandSite t;
+  EXPECT_EQ(t.Check({kMac}), kExitFailed) << "before: nothing is on the controller yet";
+  EXPECT_EQ(t.Upgrade({kMac}), kExitCompleted);
+  t.out.str("");
+  t.err.str("");
+  EXPECT_EQ(t.Check({kMac}), kExitCompleted);
+  EXPECT_EQ(t.out.str(), std::string(kCheckHeader) +
+                             CheckLines(t.site.PayloadOrder(), {{"a.bin", "unchanged  BSP/UPGRADE\\a.bin  150000 bytes here"},
+                                                                {"b.bin", "unchanged  BSP/UPGRADE\\b.bin  10 bytes here"}}) +
+                             "2 files: 2 unchanged, 0 differ, 0 missing\n");
+  EXPECT_EQ(t.err.str(), "");
+}
+
+TEST(CheckCommand, ComparesExactlyTheFilesTheUpgradesPlanWouldSend) {
+  struct Case {
+    const char* name;
+    int type;
+    int subtype;
+    std::vector<std::string> planned;  // in payload order; empty: none
+    const char* state;                 // of each planned file
+    int comparisons;                   // asked of the controller
+    const char* lastLine;
+  };
+  const Case cases[] = {
+      // A WinCE controller takes of the DLLs only its TLS libraries.
+      {"WinCE", 6, 0, {"a.bin", "b.bin", "vr_ssl.dll"}, "missing", 3, "3 files: 0 unchanged, 0 differ, 3 missing"},
+      {"Linux", 8, 10, {"a.bin", "b.bin", "other.dll", "vr_ssl.dll"}, "missing", 4,
+       "4 files: 0 unchanged, 0 differ, 4 missing"},
+      // An edge controller takes no board support package: nothing to compare, nothing to send.
+      {"edge", 2, 0, {}, "", 0, "0 files: this kind of controller takes no board support package"},
+      // This PC as the target: the upgrade copies every file on the PC without asking, and so
+      // the check asks nothing either.
+      {"this PC", 100, 0, {"a.bin", "b.bin", "other.dll", "vr_ssl.dll"}, "copied", 0,
+       "4 files: 0 unchanged, 0 differ, 0 missing, 4 copied on this PC without comparing"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CommandSite t;
+    t.site.Config().type = uint8_t(c.type);
+    t.site.Config().subtype = uint8_t(c.subtype);
+    t.site.WritePayload("other.dll", PatternBytes(40, 5));
+    t.site.WritePayload("vr_ssl.dll", PatternBytes(50, 6));
+    const int code = t.Check({kMac});
+    EXPECT_EQ(code, c.planned.empty() ? kExitCompleted : kExitFailed) << t.err.str();
+    std::vector<std::string> listed;
+    for (const std::string& line : SplitLines(t.out.str())) {
+      const std::string lead = std::string(c.state) + std::string(11 - std::strlen(c.state), ' ') + "BSP/UPGRADE\\";
+      if (!c.planned.empty() && line.rfind(lead, 0) == 0) {
+        listed.push_back(line.substr(lead.size(), line.find(' ', lead.size()) - lead.size()));
+      }
+    }
+    std::vector<std::string> expected;
+    for (const std::string& name : t.site.PayloadOrder()) {
+      if (std::find(c.planned.begin(), c.planned.end(), name) != c.planned.end()) expected.push_back(name);
+    }
+    EXPECT_EQ(listed, expected);
+    Lines printed = SplitLines(t.out.str());
+    EXPECT_EQ(printed.empty() ? "" : printed.back(), c.lastLine);
+    EXPECT_EQ(t.ComparisonsAsked(), c.comparisons);
+  }
+}
+
+TEST(CheckCommand, EachWayACheckEndsHasItsExitCode) {
+  struct Case {
+    const char* name;
+    std::function<void(CommandSite&)> arrange;
+    std::vector<std::string> macs;
+    int code;
+    const char* stderrSays;
+    const char* lastLine;  // of stdout
+  };
+  const Case cases[] = {
+      {"not listed", [](CommandSite&) {}, {"0050C2000009"}, kExitNotListed,
+       "bsplift: 0050C2000009 was not listed within 5 s\n", ""},
+      {"login refused", [](CommandSite& t) { t.site.Config().acceptedKinds = {42}; }, {kMac}, kExitNoUpgrade,
+       "bsplift: 00:50:C2:00:00:01: the login to 192.168.1.20:7000 failed (as type 1 and as type 9)\n",
+       "no session: the login to 192.168.1.20:7000 failed (as type 1 and as type 9)"},
+      {"no system information", [](CommandSite& t) { t.site.Config().faults.ignoredCodes = {8120}; }, {kMac},
+       kExitNoUpgrade, "did not answer the system information request\n",
+       "no session: 192.168.1.20:7000 did not answer the system information request"},
+      // No answer is no copy as far as the upgrade goes: it would send the file.
+      {"no answer to the comparisons", [](CommandSite& t) { t.site.Config().faults.ignoredCodes = {14030}; }, {kMac},
+       kExitFailed, "", "2 files: 0 unchanged, 0 differ, 2 missing"},
+      // The connection reset once the first comparison is answered: the rest count as missing,
+      // and the check says why.
+      {"the connection lost midway",
+       [](CommandSite& t) {
+         t.site.OnLog([&t](const std::string& line) {
+           if (line[0] != '#' || line.find("BSP/UPGRADE\\") == std::string::npos || t.dropped) return;
+           t.dropped = true;
+           t.world.DropAfterBytes(t.site.Controller().SocketOf(std::stoi(line.substr(1))), 0);
+         });
+       },
+       {kMac}, kExitFailed, "the controller closed the connection during the check", "2 files: 0 unchanged, 0 differ, 2 missing"},
+      // The first code that is not 0, and every controller still checked.
+      {"one of two not listed", [](CommandSite&) {}, {"0050C2000009", kMac}, kExitNotListed,
+       "bsplift: 0050C2000009 was not listed within 5 s\n", "2 files: 0 unchanged, 0 differ, 2 missing"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CommandSite t;
+    c.arrange(t);
+    EXPECT_EQ(t.Check(c.macs), c.code);
+    EXPECT_NE(t.err.str().find(c.stderrSays), std::string::npos) << t.err.str();
+    Lines printed = SplitLines(t.out.str());
+    EXPECT_EQ(printed.empty() ? "" : printed.back(), c.lastLine);
+    t.ComparisonsAsked();
+  }
+}
+
+TEST(CheckCommand, JsonGivesOneObjectPerControllerWithEachFilesState) {
+  CommandSite t;
+  t.site.WriteOnController("b.bin", PatternBytes(10, 2));
+  EXPECT_EQ(t.Check({kMac, "0050C2000009"}, true), kExitFailed);
+  nlohmann::ordered_json files = nlohmann::ordered_json::array();
+  for (const std::string& name : t.site.PayloadOrder()) {
+    if (name == "a.bin") {
+      files.push_back({{"path", "BSP/UPGRADE\\a.bin"}, {"state", "missing"}, {"size", 150000},
+                       {"controllerSize", -1}, {"controllerSum", 0}});
+    } else {
+      uint32_t sum = 0;
+      for (uint8_t byte : PatternBytes(10, 2)) sum += byte;
+      files.push_back({{"path", "BSP/UPGRADE\\b.bin"}, {"state", "unchanged"}, {"size", 10}, {"sum", sum},
+                       {"controllerSize", 10}, {"controllerSum", sum}});
+    }
+  }
+  nlohmann::ordered_json expected = nlohmann::ordered_json::array();
+  expected.push_back({{"mac", "00:50:C2:00:00:01"}, {"exit", 1}, {"address", "192.168.1.20"}, {"port", 7000},
+                      {"type", 8}, {"subtype", 10}, {"model", "PD10"}, {"systemType", "PD10 (Linux i.MX53)"},
+                      {"systemInformation", "CONTROLLER"}, {"files", files}, {"unchanged", 1}, {"differs", 0},
+                      {"missing", 1}});
+  expected.push_back({{"mac", "0050C2000009"}, {"exit", 3}, {"error", "not listed within 5 s"}});
+  EXPECT_EQ(nlohmann::ordered_json::parse(t.out.str()), expected);
 }
 
 }  // namespace

@@ -31,6 +31,24 @@ TEST(CommandLineOptions, UpgradeTakesOptionsBeforeAndAfterTheMacs) {
   EXPECT_EQ(command.upgrade.directory, "");
 }
 
+TEST(CommandLineOptions, CheckTakesTheUpgradesMacsWaitAndFolderWithJsonButNoYes) {
+  CommandLine command;
+  std::string error;
+  ASSERT_EQ(ParseCommandLine({"check", "--json", "00:50:c2:00:00:01", "--wait=4", "0050C2000002", "-C", "/srv/bsp"},
+                             &command, &error),
+            1)
+      << error;
+  EXPECT_EQ(command.kind, CommandKind::Check);
+  EXPECT_EQ(command.check.macs, (Args{"00:50:c2:00:00:01", "0050C2000002"}));
+  EXPECT_EQ(command.check.waitSeconds, 4u);
+  EXPECT_EQ(command.check.directory, "/srv/bsp");
+  EXPECT_TRUE(command.check.json);
+
+  ASSERT_EQ(ParseCommandLine({"check", "0050C2000001"}, &command, &error), 1) << error;
+  EXPECT_EQ(command.check.waitSeconds, 10u);
+  EXPECT_FALSE(command.check.json);
+}
+
 TEST(CommandLineOptions, ListTakesItsOptionsAndNamesAFilterEntryAsTheDialogSpellsIt) {
   CommandLine command;
   std::string error;
@@ -63,7 +81,7 @@ TEST(CommandLineOptions, EachMistakeIsRefusedWithItsOwnOneLineReason) {
     Args args;
     const char* reason;
   } cases[] = {
-      {{"lsit"}, "unknown command \"lsit\" (commands: list, upgrade; see bsplift --help)"},
+      {{"lsit"}, "unknown command \"lsit\" (commands: list, upgrade, check; see bsplift --help)"},
       {{"list", "--filter", "PD3"},
        "list: unknown filter entry \"PD3\" (entries: ALL, R5, VARDO ZRT, PD10, PD2, SONMARK ZRT)"},
       {{"list", "--seconds"}, "--seconds needs a value"},
@@ -79,6 +97,11 @@ TEST(CommandLineOptions, EachMistakeIsRefusedWithItsOwnOneLineReason) {
       {{"upgrade", "0050C2000001", "--force"}, "upgrade: unknown option \"--force\""},
       {{"upgrade", "0050C2000001", "-C"}, "-C needs a value"},
       {{"upgrade", "0050C2000001", "--directory="}, "--directory needs a folder"},
+      // Each command takes only its own flags: a check never answers the warning, an upgrade has no JSON.
+      {{"upgrade", "0050C2000001", "--json"}, "upgrade: unknown option \"--json\""},
+      {{"check", "0050C2000001", "--yes"}, "check: unknown option \"--yes\""},
+      {{"check"}, "check: name the MAC address of the controller to check"},
+      {{"check", "0050C2000001", "--wait", "x"}, "--wait wants a number of seconds from 0 to 86400, not \"x\""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args[0] + (c.args.size() > 1 ? " " + c.args[1] : ""));

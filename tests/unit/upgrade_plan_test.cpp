@@ -146,6 +146,31 @@ TEST_F(Plan, AWinCeControllerTakesOnlyItsOwnTlsLibrariesAmongTheDlls) {
   }
 }
 
+// What a look without an upgrade compares is what the dialog's own plan would copy, for every kind
+// of controller: the same files, in the same order, read from the same paths.
+TEST_F(Plan, TheFileCopiesOfAPlanMadeWithoutTheDialogAreTheDialogsOwn) {
+  site.WritePayload("b.bin", PatternBytes(10, 1));
+  site.WritePayload("other.dll", PatternBytes(20, 2));
+  site.WritePayload("VR_SSL.DLL", PatternBytes(30, 3));
+  site.WritePayload(".hidden", PatternBytes(5, 4));
+  for (int type : {0, 1, 2, 6, 7, 8, 9, 100}) {
+    SCOPED_TRACE("type " + std::to_string(type));
+    DeviceRecord device = Device(type, 2);
+    CUpdateDlg dialog(nullptr, &device);
+    Names planned;
+    CVRObList::POSITION at = dialog.Steps().GetHeadPosition();
+    while (at) {
+      if (auto* file = dynamic_cast<CCopyFile*>(static_cast<CUpdateProc*>(dialog.Steps().GetNext(at)))) {
+        planned.push_back(file->LocalPath() + " as " + file->RemotePath());
+      }
+    }
+    Names looked;
+    for (const auto& copy : PlanFileCopies(device)) looked.push_back(copy->LocalPath() + " as " + copy->RemotePath());
+    EXPECT_EQ(looked, planned);
+    EXPECT_EQ(planned.empty(), !device.IsFullController());
+  }
+}
+
 TEST_F(Plan, TheItemBarShowsTheShareDoneOnlyForTenThousandBytesOrMore) {
   DeviceRecord device = Device(3, 1);
   CUpdateDlg dialog(nullptr, &device);
