@@ -192,11 +192,13 @@ struct ListedDevice {
   std::optional<DeviceRecord> record;  // none only for a line whose record the dialog has let go
 };
 
-// Lets the main dialog discover for the given time, with the filter and view asked for set before its
-// first tick, takes its list, and closes it with Cancel.
-class ListDriver : public ui::headless::Driver {
+// Lets the main dialog discover for up to `seconds`: on its first look says what discovery cannot
+// hear and lets the subclass set the dialog up, then looks every turn until the subclass has what it
+// wants or the time is over, lets it take what it needs from the dialog, and closes the dialog with
+// Cancel. Message boxes go to stderr and are answered No (or OK).
+class TimedDriver : public ui::headless::Driver {
  public:
-  ListDriver(const ListOptions& options, const Console& console) : options(options), console(console) {}
+  TimedDriver(uint32_t seconds, const Console& console) : seconds(seconds), console(console) {}
 
   void OnPoll(ui::headless::HeadlessBackend& ui) override {
     CPKGLIFTDlg* dialog = AsMainDialog(ui.ActiveDialog());
@@ -205,19 +207,11 @@ class ListDriver : public ui::headless::Driver {
       started = true;
       start = platform::GetTickCount();
       ReportDiscoveryProblems(*dialog, console);
-      SelectFilter(ui, *dialog);
-      if (options.diagnostic) {
-        ui.PressKey(kDiagnosticOnKey);
-        ui.PressKey(kDiagnosticOnKey);
-      }
+      FirstLook(ui, *dialog);
       return;
     }
-    if (MsLeft(start, options.seconds) > 0) return;
-    for (int i = 0; i < dialog->DeviceList().GetCount(); ++i) {
-      const DeviceRecord* record = RecordAt(*dialog, i);
-      devices.push_back(ListedDevice{dialog->DeviceList().GetText(i),
-                                     record ? std::optional<DeviceRecord>(*record) : std::nullopt});
-    }
+    if (!Satisfied(*dialog) && MsLeft(start, seconds) > 0) return;
+    Take(*dialog);
     done = true;
     ui.ClickButton(ui::IDCANCEL);
   }
@@ -227,11 +221,47 @@ class ListDriver : public ui::headless::Driver {
     return (style & ui::MB_YESNO) ? ui::IDNO : ui::IDOK;
   }
 
-  uint32_t MsUntilNextAction() override { return started && !done ? MsLeft(start, options.seconds) : 0; }
+  uint32_t MsUntilNextAction() override { return started && !done ? MsLeft(start, seconds) : 0; }
+
+ protected:
+  virtual void FirstLook(ui::headless::HeadlessBackend&, CPKGLIFTDlg&) {}
+  virtual bool Satisfied(CPKGLIFTDlg&) { return false; }
+  virtual void Take(CPKGLIFTDlg&) {}
+
+ private:
+  uint32_t seconds;
+  const Console& console;
+  bool started = false;
+  bool done = false;
+  uint32_t start = 0;
+};
+
+// Discovers for the given time, with the filter and view asked for set before the first tick, and
+// takes the list as it then stands.
+class ListDriver : public TimedDriver {
+ public:
+  ListDriver(const ListOptions& options, const Console& console)
+      : TimedDriver(options.seconds, console), options(options) {}
 
   const std::vector<ListedDevice>& Devices() const { return devices; }
 
  private:
+  void FirstLook(ui::headless::HeadlessBackend& ui, CPKGLIFTDlg& dialog) override {
+    SelectFilter(ui, dialog);
+    if (options.diagnostic) {
+      ui.PressKey(kDiagnosticOnKey);
+      ui.PressKey(kDiagnosticOnKey);
+    }
+  }
+
+  void Take(CPKGLIFTDlg& dialog) override {
+    for (int i = 0; i < dialog.DeviceList().GetCount(); ++i) {
+      const DeviceRecord* record = RecordAt(dialog, i);
+      devices.push_back(ListedDevice{dialog.DeviceList().GetText(i),
+                                     record ? std::optional<DeviceRecord>(*record) : std::nullopt});
+    }
+  }
+
   void SelectFilter(ui::headless::HeadlessBackend& ui, CPKGLIFTDlg& dialog) {
     if (options.filter.empty()) return;
     ui::ListBox& filters = dialog.FilterList();
@@ -241,10 +271,6 @@ class ListDriver : public ui::headless::Driver {
   }
 
   const ListOptions& options;
-  const Console& console;
-  bool started = false;
-  bool done = false;
-  uint32_t start = 0;
   std::vector<ListedDevice> devices;
 };
 
@@ -474,52 +500,31 @@ bool EnterPayloadRoot(const char* verb, const std::string& directory, Console& c
   return true;
 }
 
-// Lets the main dialog discover until every MAC named is listed or the wait is over, keeps a copy
-// of each one's record as it is first seen, and closes the dialog with Cancel.
-class FindDriver : public ui::headless::Driver {
+// Discovers until every MAC named is listed or the wait is over, keeping a copy of each one's
+// record as it is first seen.
+class FindDriver : public TimedDriver {
  public:
   FindDriver(const std::vector<std::string>& macs, uint32_t waitSeconds, const Console& console)
-      : macs(macs), waitSeconds(waitSeconds), console(console), found(macs.size()) {}
-
-  void OnPoll(ui::headless::HeadlessBackend& ui) override {
-    CPKGLIFTDlg* dialog = AsMainDialog(ui.ActiveDialog());
-    if (!dialog || done) return;
-    if (!started) {
-      started = true;
-      start = platform::GetTickCount();
-      ReportDiscoveryProblems(*dialog, console);
-    }
-    bool all = true;
-    for (size_t i = 0; i < macs.size(); ++i) {
-      for (int line = 0; !found[i] && line < dialog->DeviceList().GetCount(); ++line) {
-        const DeviceRecord* record = RecordAt(*dialog, line);
-        if (record && LineHasMac(*record, macs[i])) found[i].emplace(*record);
-      }
-      all = all && found[i];
-    }
-    if (!all && MsLeft(start, waitSeconds) > 0) return;
-    done = true;
-    ui.ClickButton(ui::IDCANCEL);
-  }
-
-  int OnMessageBox(const std::string& text, uint32_t style) override {
-    *console.err << text << '\n';
-    return (style & ui::MB_YESNO) ? ui::IDNO : ui::IDOK;
-  }
-
-  uint32_t MsUntilNextAction() override { return started && !done ? MsLeft(start, waitSeconds) : 0; }
+      : TimedDriver(waitSeconds, console), macs(macs), found(macs.size()) {}
 
   // By the MACs' order; none for a MAC not listed in time.
   const std::vector<std::optional<DeviceRecord>>& Found() const { return found; }
 
  private:
+  bool Satisfied(CPKGLIFTDlg& dialog) override {
+    bool all = true;
+    for (size_t i = 0; i < macs.size(); ++i) {
+      for (int line = 0; !found[i] && line < dialog.DeviceList().GetCount(); ++line) {
+        const DeviceRecord* record = RecordAt(dialog, line);
+        if (record && LineHasMac(*record, macs[i])) found[i].emplace(*record);
+      }
+      all = all && found[i];
+    }
+    return all;
+  }
+
   const std::vector<std::string>& macs;
-  uint32_t waitSeconds;
-  const Console& console;
   std::vector<std::optional<DeviceRecord>> found;
-  bool started = false;
-  bool done = false;
-  uint32_t start = 0;
 };
 
 // What a check found of one file an upgrade would send.

@@ -593,8 +593,8 @@ TEST_F(CommandLineOnLan, CheckTellsWhatAnUpgradeWouldSendAndAfterTheUpgradeFinds
   check = Bsplift({"check", kPd10.mac, "-C", Payload().string()});
   expected = header;
   for (const std::string& name : PayloadOrder(Payload())) {
-    expected += "unchanged  BSP/UPGRADE\\" + name + "  " + std::to_string(ReadFile(Payload() / "BSP" / "UPGRADE" / name).size()) +
-                " bytes here\n";
+    const size_t size = ReadFile(Payload() / "BSP" / "UPGRADE" / name).size();
+    expected += "unchanged  BSP/UPGRADE\\" + name + "  " + std::to_string(size) + " bytes here\n";
   }
   expected += "3 files: 3 unchanged, 0 differ, 0 missing\n";
   EXPECT_EQ(check.code, 0);

@@ -311,10 +311,11 @@ TEST(CheckCommand, TellsEachFileUnchangedDiffersOrMissingAndChangesNothingOnTheC
 
   const std::string expected =
       std::string(kCheckHeader) +
-      CheckLines(site.PayloadOrder(), {{"a.bin", "unchanged  BSP/UPGRADE\\a.bin  150000 bytes here"},
-                                       {"b.bin", "differs    BSP/UPGRADE\\b.bin  10 bytes here, 10 on the controller"},
-                                       {"c.bin", "missing    BSP/UPGRADE\\c.bin  300 bytes here"},
-                                       {"d.bin", "differs    BSP/UPGRADE\\d.bin  20 bytes here, 25 on the controller"}}) +
+      CheckLines(site.PayloadOrder(),
+                 {{"a.bin", "unchanged  BSP/UPGRADE\\a.bin  150000 bytes here"},
+                  {"b.bin", "differs    BSP/UPGRADE\\b.bin  10 bytes here, 10 on the controller"},
+                  {"c.bin", "missing    BSP/UPGRADE\\c.bin  300 bytes here"},
+                  {"d.bin", "differs    BSP/UPGRADE\\d.bin  20 bytes here, 25 on the controller"}}) +
       "4 files: 1 unchanged, 2 differ, 1 missing\n";
   EXPECT_EQ(t.out.str(), expected);
   EXPECT_EQ(t.err.str(), "") << "no warning: nothing is upgraded";
@@ -331,10 +332,10 @@ TEST(CheckCommand, AfterAnUpgradeEveryFileIsUnchangedAndTheCheckExitsZero) {
   t.out.str("");
   t.err.str("");
   EXPECT_EQ(t.Check({kMac}), kExitCompleted);
-  EXPECT_EQ(t.out.str(), std::string(kCheckHeader) +
-                             CheckLines(t.site.PayloadOrder(), {{"a.bin", "unchanged  BSP/UPGRADE\\a.bin  150000 bytes here"},
-                                                                {"b.bin", "unchanged  BSP/UPGRADE\\b.bin  10 bytes here"}}) +
-                             "2 files: 2 unchanged, 0 differ, 0 missing\n");
+  const std::string lines = CheckLines(t.site.PayloadOrder(),
+                                       {{"a.bin", "unchanged  BSP/UPGRADE\\a.bin  150000 bytes here"},
+                                        {"b.bin", "unchanged  BSP/UPGRADE\\b.bin  10 bytes here"}});
+  EXPECT_EQ(t.out.str(), kCheckHeader + lines + "2 files: 2 unchanged, 0 differ, 0 missing\n");
   EXPECT_EQ(t.err.str(), "");
 }
 
@@ -418,7 +419,8 @@ TEST(CheckCommand, EachWayACheckEndsHasItsExitCode) {
            t.world.DropAfterBytes(t.site.Controller().SocketOf(std::stoi(line.substr(1))), 0);
          });
        },
-       {kMac}, kExitFailed, "the controller closed the connection during the check", "2 files: 0 unchanged, 0 differ, 2 missing"},
+       {kMac}, kExitFailed, "the controller closed the connection during the check",
+       "2 files: 0 unchanged, 0 differ, 2 missing"},
       // The first code that is not 0, and every controller still checked.
       {"one of two not listed", [](CommandSite&) {}, {"0050C2000009", kMac}, kExitNotListed,
        "bsplift: 0050C2000009 was not listed within 5 s\n", "2 files: 0 unchanged, 0 differ, 2 missing"},
