@@ -556,10 +556,11 @@ struct ControllerCheck {
   std::string mac;  // the line's, once listed; as typed otherwise
   std::optional<DeviceRecord> record;
   int code = kExitNotListed;
-  std::string error;  // why there is no verdict on the files
+  std::string error;  // why the check did not get through every file
+  bool identified = false;
   std::string systemText;
-  std::vector<FileCheck> files;
-  bool connectionLost = false;
+  std::vector<FileCheck> files;  // those that got a verdict, in the plan's order
+  size_t planned = 0;            // files in the plan
 };
 
 // Compares one planned copy as the upgrade's own copy step does before it sends, and sends nothing.
@@ -586,51 +587,20 @@ FileCheck CheckFile(CCopyFile& copy, const DeviceRecord& device) {
   return check;
 }
 
-// Logs in to the controller as an upgrade's Start does, asks its system information, and compares
-// each file of the plan an upgrade of it would run. Asks nothing else: nothing on it changes.
-ControllerCheck CheckController(DeviceRecord record, Console& console) {
-  ControllerCheck check;
-  check.mac = LineMac(record);
-  const std::string target = Format("%s:%u", DottedAddress(record.address).c_str(), record.port);
-  StartFailure furthest = StartFailure::None;
-  bool connected = false;
-  for (int32_t systemType : kStartLoginTypes) {
-    StartFailure failure = StartFailure::None;
-    if (ConnectAndIdentify(record, systemType, &check.systemText, &failure)) {
-      connected = true;
-      break;
-    }
-    if (failure > furthest) furthest = failure;
-  }
-  check.record.emplace(record);
-  if (!connected) {
-    check.code = kExitNoUpgrade;
-    check.error = StartFailureText(furthest, target);
-    *console.err << "bsplift: " << check.mac << ": " << check.error << '\n';
-    return check;
-  }
-  for (const std::unique_ptr<CCopyFile>& copy : PlanFileCopies(record)) {
-    check.files.push_back(CheckFile(*copy, record));
-  }
-  CVRServer* server = GetServer();
-  check.connectionLost = !server || !server->IsConnected();
-  CloseServer();
-  if (check.connectionLost) {
-    *console.err << "bsplift: " << check.mac << ": the controller closed the connection during the check; "
-                 << "files it did not answer for are counted as missing\n";
-  }
-  check.code = kExitCompleted;
-  for (const FileCheck& file : check.files) {
-    if (file.state != FileState::Unchanged) check.code = kExitFailed;
-  }
-  return check;
-}
-
-// Texts from the LAN are not ours to trust: control characters would move the terminal's cursor.
+// Texts from the LAN are not ours to trust: control characters, the C0 and DEL bytes and the C1
+// ones in their UTF-8 form, would move a terminal's cursor or worse.
 std::string Printable(const std::string& text) {
-  std::string out = text;
-  for (char& c : out) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    const bool c1 = byte == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                    static_cast<unsigned char>(text[i + 1]) <= 0x9F;
+    if (c1) {
+      out += '?';
+      ++i;
+    } else {
+      out += byte < 0x20 || byte == 0x7F ? '?' : char(byte);
+    }
   }
   return out;
 }
@@ -646,21 +616,31 @@ std::string CountsText(const ControllerCheck& check) {
   return text;
 }
 
-void PrintCheck(const ControllerCheck& check, bool first, Console& console) {
-  if (!check.record) return;
-  std::ostream& out = *console.out;
-  const DeviceRecord& record = *check.record;
-  if (!first) out << '\n';
-  out << check.mac << "  " << DottedAddress(record.address) << ':' << record.port << "  "
-      << GetModelName(record.type, record.subtype) << '\n';
-  if (check.code == kExitNoUpgrade) {
-    out << "no session: " << check.error << '\n';
-    return;
+// The check as text, a part at a time as it goes: a controller that answers slowly (a comparison
+// may take its whole 30 s) shows its progress.
+class CheckPrinter {
+ public:
+  explicit CheckPrinter(std::ostream* out) : out(out) {}
+
+  void Header(const ControllerCheck& check) {
+    if (!out || !check.record) return;
+    const DeviceRecord& record = *check.record;
+    if (printedAny) *out << '\n';
+    printedAny = true;
+    *out << check.mac << "  " << DottedAddress(record.address) << ':' << record.port << "  "
+         << GetModelName(record.type, record.subtype) << '\n';
+    if (!check.identified) {
+      *out << "no session: " << check.error << '\n';
+    } else {
+      *out << "System Type: " << GetSystemTypeName(record.type, record.subtype) << " (type " << int(record.type)
+           << ", subtype " << int(record.subtype) << ")\n";
+      *out << "System Information: " << Printable(check.systemText) << '\n';
+    }
+    out->flush();
   }
-  out << "System Type: " << GetSystemTypeName(record.type, record.subtype) << " (type " << int(record.type)
-      << ", subtype " << int(record.subtype) << ")\n";
-  out << "System Information: " << Printable(check.systemText) << '\n';
-  for (const FileCheck& file : check.files) {
+
+  void File(const FileCheck& file) {
+    if (!out) return;
     const FileComparison& c = file.comparison;
     std::string detail;
     switch (file.state) {
@@ -676,13 +656,79 @@ void PrintCheck(const ControllerCheck& check, bool first, Console& console) {
         detail = "cannot be opened here";
         break;
     }
-    out << Format("%-10s", StateWord(file.state)) << ' ' << file.path << "  " << detail << '\n';
+    *out << Format("%-10s", StateWord(file.state)) << ' ' << file.path << "  " << detail << '\n';
+    out->flush();
   }
-  if (!TakesBoardSupportPackage(record)) {
-    out << "0 files: this kind of controller takes no board support package\n";
-  } else {
-    out << CountsText(check) << '\n';
+
+  void Closing(const ControllerCheck& check) {
+    if (!out || !check.identified) return;
+    if (!TakesBoardSupportPackage(*check.record)) {
+      *out << "0 files: this kind of controller takes no board support package\n";
+    } else if (check.files.size() < check.planned) {
+      *out << Format("connection lost after %zu of %zu files; ", check.files.size(), check.planned)
+           << CountsText(check) << '\n';
+    } else {
+      *out << CountsText(check) << '\n';
+    }
+    out->flush();
   }
+
+ private:
+  std::ostream* out;  // null: print nothing (JSON comes at the end)
+  bool printedAny = false;
+};
+
+bool SessionUp() {
+  CVRServer* server = GetServer();
+  return server && server->IsConnected();
+}
+
+// Logs in to the controller as an upgrade's Start does, asks its system information, and compares
+// each file of the plan an upgrade of it would run. Asks nothing else: nothing on it changes.
+ControllerCheck CheckController(DeviceRecord record, CheckPrinter& printer, Console& console) {
+  ControllerCheck check;
+  check.mac = LineMac(record);
+  const std::string target = Format("%s:%u", DottedAddress(record.address).c_str(), record.port);
+  StartFailure furthest = StartFailure::None;
+  for (int32_t systemType : kStartLoginTypes) {
+    StartFailure failure = StartFailure::None;
+    check.identified = ConnectAndIdentify(record, systemType, &check.systemText, &failure) == 1;
+    if (check.identified) break;
+    if (failure > furthest) furthest = failure;
+  }
+  // With the type and subtype the system information gave: the plan is made from them.
+  check.record.emplace(record);
+  if (!check.identified) {
+    check.code = kExitNoUpgrade;
+    check.error = StartFailureText(furthest, target);
+    *console.err << "bsplift: " << check.mac << ": " << check.error << '\n';
+    printer.Header(check);
+    return check;
+  }
+  printer.Header(check);
+  const std::vector<std::unique_ptr<CCopyFile>> plan = PlanFileCopies(record);
+  check.planned = plan.size();
+  for (const std::unique_ptr<CCopyFile>& copy : plan) {
+    if (!SessionUp()) break;
+    FileCheck file = CheckFile(*copy, record);
+    // No answer because the connection went meanwhile says nothing of the controller's copy.
+    if (!SessionUp() && !file.comparison.answered && file.state == FileState::Missing) break;
+    check.files.push_back(file);
+    printer.File(check.files.back());
+  }
+  CloseServer();
+  check.code = kExitCompleted;
+  for (const FileCheck& file : check.files) {
+    if (file.state != FileState::Unchanged) check.code = kExitFailed;
+  }
+  if (check.files.size() < check.planned) {
+    check.code = kExitNoUpgrade;
+    check.error = Format("the controller closed the connection after %zu of %zu files", check.files.size(),
+                         check.planned);
+    *console.err << "bsplift: " << check.mac << ": " << check.error << '\n';
+  }
+  printer.Closing(check);
+  return check;
 }
 
 nlohmann::ordered_json CheckJson(const ControllerCheck& check) {
@@ -696,10 +742,8 @@ nlohmann::ordered_json CheckJson(const ControllerCheck& check) {
     object["model"] = GetModelName(record.type, record.subtype);
     object["systemType"] = GetSystemTypeName(record.type, record.subtype);
   }
-  if (!check.error.empty()) {
-    object["error"] = check.error;
-    return object;
-  }
+  if (!check.error.empty()) object["error"] = check.error;
+  if (!check.identified) return object;
   object["systemInformation"] = check.systemText;
   nlohmann::ordered_json files = nlohmann::ordered_json::array();
   int counts[5] = {};
@@ -721,7 +765,7 @@ nlohmann::ordered_json CheckJson(const ControllerCheck& check) {
   object["missing"] = counts[2];
   if (counts[3]) object["unreadable"] = counts[3];
   if (counts[4]) object["copied"] = counts[4];
-  if (check.connectionLost) object["connectionLost"] = true;
+  if (check.files.size() < check.planned) object["planned"] = check.planned;
   return object;
 }
 
@@ -777,6 +821,7 @@ int RunCheck(const CheckOptions& options, Console& console) {
     CPKGLIFTApp app;
     app.InitInstance();
   }
+  CheckPrinter printer(options.json ? nullptr : console.out);
   std::vector<ControllerCheck> checks;
   for (size_t i = 0; i < options.macs.size(); ++i) {
     const std::optional<DeviceRecord>& found = driver.Found()[i];
@@ -789,8 +834,7 @@ int RunCheck(const CheckOptions& options, Console& console) {
       checks.push_back(std::move(missing));
       continue;
     }
-    checks.push_back(CheckController(*found, console));
-    if (!options.json) PrintCheck(checks.back(), i == 0, console);
+    checks.push_back(CheckController(*found, printer, console));
   }
   if (options.json) {
     nlohmann::ordered_json list = nlohmann::ordered_json::array();

@@ -40,8 +40,8 @@ int RunList(const ListOptions& options, Console& console);
 // Upgrades each controller named in turn; returns the exit code (the first that did not complete).
 int RunUpgrade(const UpgradeOptions& options, Console& console);
 
-// Tells what runs on each controller named and what an upgrade would send it, changing nothing on
-// it: the login, the system information and one file comparison per planned file. Returns 0 when
-// every file is unchanged, 1 when some would be sent, 3 or 5 as for the upgrade (the first MAC's
-// code that is not 0).
+// Tells what each controller named runs and holds against the payload, changing nothing on it: the
+// login, the system information and one file comparison per file of the upgrade's plan. Returns 0
+// when every file is unchanged, 1 when some is not, 3 or 5 as for the upgrade (5 also when the
+// connection was lost midway); with several MACs, the first code that is not 0.
 int RunCheck(const CheckOptions& options, Console& console);

@@ -565,7 +565,8 @@ TEST_F(CommandLineOnLan, CheckTellsWhatAnUpgradeWouldSendAndAfterTheUpgradeFinds
   WritePayload("new.bin", Pattern(250000, 3));
   WriteFile(UpgradeFolder(kPd10) / "same.bin", same);
   WriteFile(UpgradeFolder(kPd10) / "changed.bin", Pattern(12001, 9));
-  // Dry commands keep the folder's files where both checks compare them.
+  // Dry commands spare the upgrade between the checks its reboot; the checks run no shell line
+  // either way.
   StartController(kPd10, {"--dry-commands"});
   const std::string header =
       "00:50:C2:00:01:00  10.231.0.13:7003  PD10\n"

@@ -409,18 +409,31 @@ TEST(CheckCommand, EachWayACheckEndsHasItsExitCode) {
       // No answer is no copy as far as the upgrade goes: it would send the file.
       {"no answer to the comparisons", [](CommandSite& t) { t.site.Config().faults.ignoredCodes = {14030}; }, {kMac},
        kExitFailed, "", "2 files: 0 unchanged, 0 differ, 2 missing"},
-      // The connection reset once the first comparison is answered: the rest count as missing,
-      // and the check says why.
+      // The Linux client's login only: the check gets in on its second try, as an upgrade does.
+      {"only the second login", [](CommandSite& t) { t.site.Config().acceptedKinds = {19}; }, {kMac}, kExitFailed, "",
+       "2 files: 0 unchanged, 0 differ, 2 missing"},
+      // The connection reset just after the first comparison's answer: that verdict stands, the
+      // other file is not guessed at, and the check did not get through.
       {"the connection lost midway",
        [](CommandSite& t) {
+         t.site.WriteOnController("a.bin", PatternBytes(150000, 1));
+         t.site.WriteOnController("b.bin", PatternBytes(10, 2));
          t.site.OnLog([&t](const std::string& line) {
            if (line[0] != '#' || line.find("BSP/UPGRADE\\") == std::string::npos || t.dropped) return;
            t.dropped = true;
-           t.world.DropAfterBytes(t.site.Controller().SocketOf(std::stoi(line.substr(1))), 0);
+           // The answer being sent is 16 bytes; the next one dies.
+           t.world.DropAfterBytes(t.site.Controller().SocketOf(std::stoi(line.substr(1))), 17);
          });
        },
-       {kMac}, kExitFailed, "the controller closed the connection during the check",
-       "2 files: 0 unchanged, 0 differ, 2 missing"},
+       {kMac}, kExitNoUpgrade, "bsplift: 00:50:C2:00:00:01: the controller closed the connection after 1 of 2 files\n",
+       "connection lost after 1 of 2 files; 1 file: 1 unchanged, 0 differ, 0 missing"},
+      {"a payload file that cannot be opened here",
+       [](CommandSite& t) {
+         std::filesystem::create_symlink("nowhere", t.site.PayloadFolder() + "/gone.bin");
+       },
+       {kMac}, kExitFailed, "", "3 files: 0 unchanged, 0 differ, 2 missing, 1 unreadable here"},
+      {"no payload folder", [](CommandSite& t) { std::filesystem::remove_all(t.site.PayloadFolder()); }, {kMac},
+       kExitUsage, "bsplift: check: there is no BSP/UPGRADE folder in ", ""},
       // The first code that is not 0, and every controller still checked.
       {"one of two not listed", [](CommandSite&) {}, {"0050C2000009", kMac}, kExitNotListed,
        "bsplift: 0050C2000009 was not listed within 5 s\n", "2 files: 0 unchanged, 0 differ, 2 missing"},
@@ -435,6 +448,17 @@ TEST(CheckCommand, EachWayACheckEndsHasItsExitCode) {
     EXPECT_EQ(printed.empty() ? "" : printed.back(), c.lastLine);
     t.ComparisonsAsked();
   }
+}
+
+TEST(CheckCommand, ControlBytesFromTheControllerNeverReachTheTerminal) {
+  CommandSite t;
+  const std::string name = "HALL\x1b[2J\xc2\x9b\x07";  // ESC, the C1 CSI in UTF-8, BEL
+  t.site.Config().name = name;
+  EXPECT_EQ(t.Check({kMac}), kExitFailed);
+  EXPECT_NE(t.out.str().find("System Information: HALL?[2J??\n"), std::string::npos) << t.out.str();
+  t.out.str("");
+  EXPECT_EQ(t.Check({kMac}, true), kExitFailed);
+  EXPECT_EQ(nlohmann::ordered_json::parse(t.out.str())[0]["systemInformation"], name) << "JSON escapes them itself";
 }
 
 TEST(CheckCommand, JsonGivesOneObjectPerControllerWithEachFilesState) {
