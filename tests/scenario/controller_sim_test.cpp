@@ -495,12 +495,12 @@ TEST_F(ControllerSim, AZeroByteInAPathNeverNamesWhatComesBeforeIt) {
   Socket s = Connect();
   Login(s);
   using namespace std::string_literals;
-  for (const std::string line : {"rm -Rf /\0x"s, "rm -Rf /MIRU/BSP\0/UPGRADE"s, "chmod -R 000 /\0"s, "mkdir /\0/x"s}) {
+  for (const std::string& line : {"rm -Rf /\0x"s, "rm -Rf /MIRU/BSP\0/UPGRADE"s, "chmod -R 000 /\0"s, "mkdir /\0/x"s}) {
     EXPECT_EQ(Ask(s, 3, 8376, line).code, 8377);
   }
   EXPECT_EQ(ReadHostFile(Partition("UPGRADE/keep.bin")), (Bytes{1, 2, 3}));
   EXPECT_EQ(fs::status(root).permissions() & fs::perms::owner_all, fs::perms::owner_all);
-  for (const std::string remote : {"BSP/UPGRADE\\keep.bin\0.txt"s, "\0"s}) {
+  for (const std::string& remote : {"BSP/UPGRADE\\keep.bin\0.txt"s, "\0"s}) {
     EXPECT_EQ(Ask(s, 4, 14030, remote).code, 29);
     EXPECT_EQ(Ask(s, 5, 14032, remote, 4, 4).code, 29);
   }
