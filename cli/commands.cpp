@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <array>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -605,9 +606,15 @@ std::string Printable(const std::string& text) {
   return out;
 }
 
+// How many files got each state, by FileState.
+std::array<int, 5> StateCounts(const ControllerCheck& check) {
+  std::array<int, 5> counts{};
+  for (const FileCheck& file : check.files) ++counts[size_t(file.state)];
+  return counts;
+}
+
 std::string CountsText(const ControllerCheck& check) {
-  int counts[5] = {};
-  for (const FileCheck& file : check.files) ++counts[int(file.state)];
+  const std::array<int, 5> counts = StateCounts(check);
   std::string text = Format("%zu file%s: %d unchanged, %d differ%s, %d missing", check.files.size(),
                             check.files.size() == 1 ? "" : "s", counts[0], counts[1], counts[1] == 1 ? "s" : "",
                             counts[2]);
@@ -746,9 +753,7 @@ nlohmann::ordered_json CheckJson(const ControllerCheck& check) {
   if (!check.identified) return object;
   object["systemInformation"] = check.systemText;
   nlohmann::ordered_json files = nlohmann::ordered_json::array();
-  int counts[5] = {};
   for (const FileCheck& file : check.files) {
-    ++counts[int(file.state)];
     const FileComparison& c = file.comparison;
     nlohmann::ordered_json entry = {{"path", file.path}, {"state", StateWord(file.state)}};
     if (file.state != FileState::Unreadable) entry["size"] = c.localSize;
@@ -760,6 +765,7 @@ nlohmann::ordered_json CheckJson(const ControllerCheck& check) {
     files.push_back(entry);
   }
   object["files"] = files;
+  const std::array<int, 5> counts = StateCounts(check);
   object["unchanged"] = counts[0];
   object["differs"] = counts[1];
   object["missing"] = counts[2];
