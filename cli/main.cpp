@@ -9,10 +9,14 @@
 #include "app/app.h"
 #include "ui/wx/wx_windows.h"
 #endif
+#ifdef BSPLIFT_WITH_WIN32
+#include "app/app.h"
+#include "ui/win32/win32_windows.h"
+#endif
 
 namespace {
 
-#ifdef BSPLIFT_WITH_WINDOWS
+#if defined(BSPLIFT_WITH_WINDOWS) || defined(BSPLIFT_WITH_WIN32)
 constexpr bool kWithWindows = true;
 #else
 constexpr bool kWithWindows = false;
@@ -38,6 +42,7 @@ Console ProcessConsole(const char* program) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  platform::AttachConsole();
   std::vector<std::string> args(argv + 1, argv + argc);
   CommandLine command;
   std::string error;
@@ -67,6 +72,12 @@ int main(int argc, char** argv) {
   });
   if (shown >= 0) return shown;
   std::cerr << "bsplift: no display to open the windows on; the commands work without one:\n";
+#endif
+#ifdef BSPLIFT_WITH_WIN32
+  return ui::win32::RunWithWindows([] {
+    CPKGLIFTApp app;
+    return app.InitInstance();
+  });
 #endif
   std::cerr << UsageText(kWithWindows);
   return kExitUsage;

@@ -6,6 +6,10 @@ namespace platform {
 
 enum class StandardStream { Input, Output, Error };
 bool IsTerminal(StandardStream stream);
+// Connects the standard streams to the console the program was started from, where the system
+// does not do it by itself (a windows program on Windows); streams redirected elsewhere stay.
+// Call it first, before anything is printed.
+void AttachConsole();
 
 // Ctrl-C handling for the process, once installed (a process started with Ctrl-C ignored keeps
 // ignoring it): normally a Ctrl-C ends the process at once with

@@ -1,7 +1,7 @@
 #include "platform/services.h"
 
 #include "platform/clock.h"
-#include "platform/posix/real.h"
+#include "platform/real.h"
 
 namespace platform {
 namespace {
@@ -52,17 +52,17 @@ Services Install(const Services& services) {
 
 ClockService& Clock() {
   ClockService* c = Installed().clock;
-  return c ? *c : posix::RealClock();
+  return c ? *c : os::RealClock();
 }
 
 NetworkService& Network() {
   NetworkService* n = Installed().network;
-  return n ? *n : posix::RealNetwork();
+  return n ? *n : os::RealNetwork();
 }
 
 FileService& Files() {
   FileService* f = Installed().files;
-  return f ? *f : posix::RealFiles();
+  return f ? *f : os::RealFiles();
 }
 
 uint32_t GetTickCount() { return Clock().GetTickCount(); }

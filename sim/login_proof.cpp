@@ -1,6 +1,12 @@
 #include "sim/login_proof.h"
 
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#include <bcrypt.h>
+#else
 #include <openssl/evp.h>
+#endif
 
 #include <algorithm>
 #include <memory>
@@ -16,6 +22,29 @@ Proof FirstBlock(const std::string& text) {
 
 }  // namespace
 
+#ifdef _WIN32
+// The system's own AES (CNG), so that the simulator checks the client's cipher against another
+// implementation on Windows too.
+int ExpectedProof(const std::string& challenge, const std::string& passPhrase, Proof* out) {
+  Proof key = FirstBlock(passPhrase);
+  Proof block = FirstBlock(challenge);
+  BCRYPT_ALG_HANDLE algorithm = nullptr;
+  if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_AES_ALGORITHM, nullptr, 0))) return 0;
+  int ok = 0;
+  BCRYPT_KEY_HANDLE handle = nullptr;
+  ULONG written = 0;
+  if (BCRYPT_SUCCESS(BCryptSetProperty(algorithm, BCRYPT_CHAINING_MODE, (PUCHAR)BCRYPT_CHAIN_MODE_ECB,
+                                       sizeof(BCRYPT_CHAIN_MODE_ECB), 0)) &&
+      BCRYPT_SUCCESS(BCryptGenerateSymmetricKey(algorithm, &handle, nullptr, 0, key.data(), ULONG(key.size()), 0))) {
+    ok = BCRYPT_SUCCESS(BCryptEncrypt(handle, block.data(), ULONG(block.size()), nullptr, nullptr, 0, out->data(),
+                                      ULONG(out->size()), &written, 0)) &&
+         written == out->size();
+    BCryptDestroyKey(handle);
+  }
+  BCryptCloseAlgorithmProvider(algorithm, 0);
+  return ok;
+}
+#else
 int ExpectedProof(const std::string& challenge, const std::string& passPhrase, Proof* out) {
   std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> context(EVP_CIPHER_CTX_new(), EVP_CIPHER_CTX_free);
   if (!context) return 0;
@@ -30,5 +59,6 @@ int ExpectedProof(const std::string& challenge, const std::string& passPhrase, P
   }
   return 1;
 }
+#endif
 
 }  // namespace sim

@@ -43,12 +43,13 @@ for layer in "${!allowed[@]}"; do
   fi
 done
 
-# OS and toolkit headers: only platform/ and the backends below ui/ (ui/<backend>/) include them.
+# OS and toolkit headers: only platform/ and the backends below ui/ (ui/<backend>/) include them,
+# and the simulator's login check, which takes its AES from the system's crypto library.
 while IFS= read -r hit; do
   echo "$hit: OS or toolkit header outside platform/ and ui/<backend>/"
   status=1
 done < <(grep -rn --include='*.h' --include='*.cpp' -E '#include <(sys/|netinet/|arpa/|net/|ifaddrs\.h|unistd\.h|poll\.h|fcntl\.h|windows\.h|winsock|wx/|gtk/|gdk/)' \
-  support compress net ui discovery upgrade app cli sim 2>/dev/null | grep -vE '^ui/[^/]+/' || true)
+  support compress net ui discovery upgrade app cli sim 2>/dev/null | grep -vE '^(ui/[^/]+/|sim/login_proof\.cpp:)' || true)
 
 [ $status = 0 ] && echo "layers: every include points down"
 exit $status

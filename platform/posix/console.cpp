@@ -32,6 +32,9 @@ bool IsTerminal(StandardStream stream) {
   return isatty(fd) == 1;
 }
 
+// A terminal program's streams are always connected.
+void AttachConsole() {}
+
 void InstallInterruptHandler() {
   // Started with Ctrl-C ignored (in the background of a script): it stays ignored.
   struct sigaction current {};

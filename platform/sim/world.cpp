@@ -330,7 +330,7 @@ World::Crossing World::Cross(HostId from, HostId to, size_t size) {
 }
 
 void World::SetFiles(const std::string& driveRoot, const std::string& currentDirectory) {
-  files = std::make_unique<posix::FileSystem>(driveRoot, currentDirectory);
+  files = std::make_unique<os::FileSystem>(driveRoot, currentDirectory);
   Install(Services{this, this, files.get()});
 }
 

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/real.h"
+#include "platform/real.h"
 #include "platform/services.h"
 
 namespace platform::sim {
@@ -223,7 +223,7 @@ class World : public ClockService, public NetworkService {
   std::function<void()> onSpin;
   bool readCutting = true;
   bool writeWakeups = true;
-  std::unique_ptr<posix::FileSystem> files;
+  std::unique_ptr<os::FileSystem> files;
   Services previous;
 };
 

@@ -17,6 +17,7 @@
 #include "sim/world_reactor.h"
 #include "support/vrfile.h"
 #include "tests/support/test_world.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
 
@@ -30,8 +31,8 @@ const uint32_t kCtl = MakeAddress(192, 168, 1, 20);
 class ClientAndController : public ::testing::Test {
  protected:
   void Start(uint8_t type) {
-    char pattern[] = "/tmp/bsplift-client-ctl-XXXXXX";
-    root = mkdtemp(pattern);
+    root = testing_support::MakeTempFolder("bsplift-client-ctl");
+    ASSERT_FALSE(root.empty());
     world.AddHost("pc", kPc);
     host = world.AddHost("controller", kCtl);
     reactor = std::make_unique<sim::WorldReactor>(world, host);

@@ -427,11 +427,14 @@ TEST(CheckCommand, EachWayACheckEndsHasItsExitCode) {
        },
        {kMac}, kExitNoUpgrade, "bsplift: 00:50:C2:00:00:01: the controller closed the connection after 1 of 2 files\n",
        "connection lost after 1 of 2 files; 1 file: 1 unchanged, 0 differ, 0 missing"},
+#ifndef _WIN32
+      // A dangling link is listed but cannot be opened (Windows makes links for administrators only).
       {"a payload file that cannot be opened here",
        [](CommandSite& t) {
          std::filesystem::create_symlink("nowhere", t.site.PayloadFolder() + "/gone.bin");
        },
        {kMac}, kExitFailed, "", "3 files: 0 unchanged, 0 differ, 2 missing, 1 unreadable here"},
+#endif
       {"no payload folder", [](CommandSite& t) { std::filesystem::remove_all(t.site.PayloadFolder()); }, {kMac},
        kExitUsage, "bsplift: check: there is no BSP/UPGRADE folder in ", ""},
       // The first code that is not 0, and every controller still checked.

@@ -431,7 +431,10 @@ TEST_F(ControllerSim, UpgradeLinesAndTransferLeaveTheFilesOnThePartition) {
   EXPECT_FALSE(fs::exists(root / "MIRU" / "BSP" / "UPGRADE"));
 
   EXPECT_EQ(Ask(s, 23, 8376, kUpgradeLines[5]).code, 8377);
+#ifndef _WIN32
+  // The host's file modes stand for the controller's; Windows keeps only a read-only flag.
   EXPECT_EQ(fs::status(Partition("UPGRADE/rootfs.img")).permissions() & fs::perms::all, fs::perms(0755));
+#endif
 }
 
 TEST_F(ControllerSim, UnmountedMountPointIsAPlainFolder) {

@@ -9,6 +9,7 @@
 #include <iterator>
 
 #include "platform/file.h"
+#include "tests/support/temp_folder.h"
 
 #include "platform/clock.h"
 
@@ -17,15 +18,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string MakeTempFolder() {
-  std::string pattern = (fs::temp_directory_path() / "bsplift-site-XXXXXX").string();
-  if (!mkdtemp(pattern.data())) ADD_FAILURE() << "cannot make a temporary folder";
-  return pattern;
+std::string MakeSiteFolder() {
+  std::string folder = MakeTempFolder("bsplift-site");
+  if (folder.empty()) ADD_FAILURE() << "cannot make a temporary folder";
+  return folder;
 }
 
 }  // namespace
 
-ControllerSite::ControllerSite(platform::sim::World& world) : world(world), base(MakeTempFolder()) {
+ControllerSite::ControllerSite(platform::sim::World& world) : world(world), base(MakeSiteFolder()) {
   fs::create_directories(fs::path(base) / "pc");
   fs::create_directories(fs::path(base) / "drive");
   world.SetFiles(DriveRoot(), base + "/pc");

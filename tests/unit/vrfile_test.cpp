@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/file.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
 
@@ -34,9 +35,8 @@ uint32_t ReferenceSum(const Bytes& bytes) { return std::accumulate(bytes.begin()
 class VRFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "vrfile-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    folder = pattern;
+    folder = testing_support::MakeTempFolder("vrfile");
+    ASSERT_FALSE(folder.empty());
   }
   void TearDown() override { std::filesystem::remove_all(folder); }
 
