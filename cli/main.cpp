@@ -42,16 +42,24 @@ Console ProcessConsole(const char* program) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  platform::AttachConsole();
   std::vector<std::string> args(argv + 1, argv + argc);
   CommandLine command;
   std::string error;
-  if (!ParseCommandLine(args, &command, &error)) {
+  bool parsed = ParseCommandLine(args, &command, &error);
+  // On Windows the windows take no console: the prompt they were started from has moved on, and
+  // a Ctrl-C typed there later must not end them.
+#ifdef _WIN32
+  const bool withConsole = !parsed || command.kind != CommandKind::Windows;
+#else
+  const bool withConsole = true;
+#endif
+  if (withConsole) platform::AttachConsole();
+  if (!parsed) {
     std::cerr << "bsplift: " << error << '\n';
     return kExitUsage;
   }
   Console console = ProcessConsole(argv[0]);
-  platform::InstallInterruptHandler();
+  if (withConsole) platform::InstallInterruptHandler();
   switch (command.kind) {
     case CommandKind::Help:
       std::cout << UsageText(kWithWindows);

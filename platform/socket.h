@@ -29,7 +29,9 @@ Socket OpenTcp();
 // No address reuse: an address and port that another live socket holds fails, except that a TCP
 // port binds again while only connections of an earlier listener on it remain (TIME_WAIT). A UDP
 // socket bound to an adapter's address also receives the broadcasts to its port that arrive on that
-// adapter (to 255.255.255.255 and to the adapter's subnet), as ordinary datagrams.
+// adapter (to 255.255.255.255 and to the adapter's subnet), as ordinary datagrams. Winsock lets a
+// wildcard bind share a port with a live socket bound to one address of it (more specific wins);
+// Linux, and wine on it, refuse that one too.
 int Bind(Socket s, Endpoint local);
 int SetBroadcast(Socket s, bool allow);
 // Asks for room for about `bytes` of queued datagrams (UDP), as SO_RCVBUF does on Windows; the

@@ -48,7 +48,12 @@ std::string FileSystem::HostPath(const std::string& path) const {
   // directory, is a host path already (tests hand over both kinds), not one to map a second time.
   if (IsBelow(path, driveRoot) || IsBelow(path, currentDirectory)) return path;
   if (IsDrivePath(path)) return driveRoot.empty() ? path : Join(driveRoot, path.substr(2));
-  if (!path.empty() && IsSeparator(path[0])) return path;
+  // A rooted path ("\x") is on the current drive, which is the drive root; a network path
+  // ("\\server\share") stays as it is.
+  if (!path.empty() && IsSeparator(path[0])) {
+    bool network = path.size() > 1 && IsSeparator(path[1]);
+    return network || driveRoot.empty() ? path : Join(driveRoot, path);
+  }
   return currentDirectory.empty() ? path : Join(currentDirectory, path);
 }
 
@@ -119,7 +124,9 @@ int FileSystem::CloseFile(File f) { return ::CloseHandle(Native(f)) ? 1 : Fail()
 int FileSystem::ListDirectory(const std::string& folder, std::vector<DirectoryEntry>* entries) {
   entries->clear();
   WIN32_FIND_DATAA found;
-  HANDLE search = ::FindFirstFileA(Join(HostPath(folder), "*").c_str(), &found);
+  // The current folder is "", whose entries are "*", not "\*" (the drive's root).
+  std::string host = HostPath(folder);
+  HANDLE search = ::FindFirstFileA((host.empty() ? std::string("*") : Join(host, "*")).c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) {
     // An empty drive root has no entry at all, not even "." and "..": still a folder that was read.
     if (::GetLastError() == ERROR_FILE_NOT_FOUND) return 1;

@@ -83,7 +83,18 @@ class WinsockNetwork : public NetworkService {
     if (started) WSACleanup();
   }
 
-  Socket OpenUdp() override { return Keep(socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP)); }
+  // Windows turns an ICMP port-unreachable that answers an earlier datagram into a failed read
+  // (WSAECONNRESET) on an unconnected UDP socket, and into readiness for select; Linux and the
+  // program know no such thing. Switched off.
+  Socket OpenUdp() override {
+    Socket s = Keep(socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
+    if (s != kInvalidSocket) {
+      BOOL report = FALSE;
+      DWORD returned = 0;
+      WSAIoctl(Native(s), kUdpConnReset, &report, sizeof report, nullptr, 0, &returned, nullptr, nullptr);
+    }
+    return s;
+  }
   Socket OpenTcp() override { return Keep(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP)); }
 
   // Neither SO_REUSEADDR (on Windows it lets a bind take a port a live socket holds) nor
@@ -108,9 +119,19 @@ class WinsockNetwork : public NetworkService {
     return Count(sendto(Native(s), static_cast<const char*>(data), size, 0, reinterpret_cast<sockaddr*>(&sa), sizeof sa));
   }
 
+  // FIONREAD on a datagram socket counts every queued datagram on Windows; the next one's size
+  // comes from a look at it that leaves it queued.
   int PendingBytes(Socket s, uint32_t* count) override {
     u_long n = 0;
     if (ioctlsocket(Native(s), FIONREAD, &n) != 0) return Result(-1);
+    if (n > 0 && TypeOf(s) == SOCK_DGRAM) {
+      std::vector<char>& scratch = PeekBuffer();
+      sockaddr_in sa{};
+      int len = sizeof sa;
+      int size = recvfrom(Native(s), scratch.data(), int(scratch.size()), MSG_PEEK, reinterpret_cast<sockaddr*>(&sa), &len);
+      if (size == SOCKET_ERROR && WSAGetLastError() == WSAEMSGSIZE) size = int(scratch.size());
+      if (size >= 0) n = u_long(size);
+    }
     *count = uint32_t(n);
     return 0;
   }
@@ -276,13 +297,18 @@ class WinsockNetwork : public NetworkService {
 
   int GetAdapters(std::vector<Adapter>* adapters) override {
     adapters->clear();
-    ULONG size = 0;
-    DWORD r = GetAdaptersInfo(nullptr, &size);
+    // An adapter that comes up between the size query and the read makes the table longer: asked
+    // again with the new size.
+    ULONG size = 16 * 1024;
+    std::vector<unsigned char> buffer;
+    DWORD r = ERROR_BUFFER_OVERFLOW;
+    for (int attempt = 0; attempt < 5 && r == ERROR_BUFFER_OVERFLOW; ++attempt) {
+      buffer.resize(size);
+      r = GetAdaptersInfo(reinterpret_cast<IP_ADAPTER_INFO*>(buffer.data()), &size);
+    }
     if (r == ERROR_NO_DATA) return 0;
-    if (r != ERROR_BUFFER_OVERFLOW) return Fail(EINVAL);
-    std::vector<unsigned char> buffer(size);
+    if (r != NO_ERROR) return Fail(EINVAL);
     auto* first = reinterpret_cast<IP_ADAPTER_INFO*>(buffer.data());
-    if (GetAdaptersInfo(first, &size) != NO_ERROR) return Fail(EINVAL);
     for (IP_ADAPTER_INFO* info = first; info; info = info->Next) {
       if (info->Type == MIB_IF_TYPE_LOOPBACK) continue;
       Adapter adapter;
@@ -299,6 +325,21 @@ class WinsockNetwork : public NetworkService {
   }
 
  private:
+  // SIO_UDP_CONNRESET, which MinGW's headers do not all carry.
+  static constexpr DWORD kUdpConnReset = IOC_IN | IOC_VENDOR | 12;
+
+  static int TypeOf(Socket s) {
+    int type = 0;
+    int len = sizeof type;
+    return getsockopt(Native(s), SOL_SOCKET, SO_TYPE, reinterpret_cast<char*>(&type), &len) == 0 ? type : 0;
+  }
+
+  // Room for the largest datagram IPv4 carries.
+  static std::vector<char>& PeekBuffer() {
+    static thread_local std::vector<char> buffer(65536);
+    return buffer;
+  }
+
   // A blocking connect, made of a non-blocking one and waits in slices with the wait hook between
   // them, so that a window stays painted while a controller that does not answer is tried. A
   // refused or failed connect shows in select's failure set, its reason in SO_ERROR.
