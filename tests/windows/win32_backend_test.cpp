@@ -5,40 +5,8 @@
 //
 // Input is given the way the desktop delivers it to the thread: mouse and key messages posted to
 // the window under the pointer or with the focus, so that the backend's own loop has to take them.
-#define WIN32_LEAN_AND_MEAN
-#define NOMINMAX
-#include <windows.h>
+#include "platform/win32/windows_api.h"
 #include <commctrl.h>
-
-// The framework names these as Windows does; the macros would rename them.
-#undef IDOK
-#undef IDCANCEL
-#undef IDYES
-#undef IDNO
-#undef MB_OK
-#undef MB_YESNO
-#undef MB_TYPEMASK
-#undef MB_ICONHAND
-#undef VK_RETURN
-#undef VK_ESCAPE
-#undef VK_F1
-#undef VK_F2
-#undef VK_F3
-#undef VK_F4
-#undef VK_F5
-#undef VK_F6
-#undef VK_F7
-#undef VK_F8
-#undef VK_F9
-#undef VK_F10
-#undef VK_F11
-#undef VK_F12
-#undef LB_ERR
-#undef LB_ERRSPACE
-#undef MessageBox
-#undef PostMessage
-#undef SetWindowText
-#undef GetWindowText
 
 #include <gtest/gtest.h>
 

@@ -7,44 +7,8 @@
 // <windows.h> comes first and its clashing macros go before any of our headers: the framework
 // names its constants (IDOK, MB_YESNO, VK_RETURN, LB_ERR) and methods (MessageBox, PostMessage,
 // SetWindowText) as Windows does, with the same values, and the macros would rename them.
-#define WIN32_LEAN_AND_MEAN
-#define NOMINMAX
-#include <windows.h>
+#include "platform/win32/windows_api.h"
 #include <commctrl.h>
-
-#undef IDOK
-#undef IDCANCEL
-#undef IDYES
-#undef IDNO
-#undef MB_OK
-#undef MB_YESNO
-#undef MB_TYPEMASK
-#undef MB_ICONHAND
-#undef VK_RETURN
-#undef VK_ESCAPE
-#undef VK_F1
-#undef VK_F2
-#undef VK_F3
-#undef VK_F4
-#undef VK_F5
-#undef VK_F6
-#undef VK_F7
-#undef VK_F8
-#undef VK_F9
-#undef VK_F10
-#undef VK_F11
-#undef VK_F12
-#undef LB_ERR
-#undef LB_ERRSPACE
-#undef MessageBox
-#undef PostMessage
-#undef SetWindowText
-#undef GetWindowText
-#undef CopyFile
-#undef GetFileAttributes
-#undef SetFileAttributes
-#undef GetCurrentDirectory
-#undef SetCurrentDirectory
 
 #include <algorithm>
 #include <cstdio>
@@ -57,6 +21,7 @@
 
 #include "platform/clock.h"
 #include "ui/backend.h"
+#include "ui/backend_trace.h"
 #include "ui/dialog.h"
 #include "ui/message.h"
 #include "ui/win32/win32_windows.h"
@@ -105,56 +70,6 @@ std::wstring TextOf(HWND window) {
   length = ::GetWindowTextW(window, text.data(), length + 1);
   text.resize(size_t(std::max(length, 0)));
   return text;
-}
-
-// ---- the trace a test reads ---------------------------------------------------------------------
-
-class Trace {
- public:
-  void Open(const char* path) {
-    if (path && *path) file = std::fopen(path, "a");
-  }
-  void Close() {
-    if (file) std::fclose(file);
-    file = nullptr;
-  }
-  bool On() const { return file != nullptr; }
-  // Fields are separated by spaces; a text goes last, with backslashes, tabs and newlines escaped.
-  void Line(const std::string& fields, const std::string* text = nullptr) {
-    if (!file) return;
-    std::string line = fields;
-    if (text) {
-      line += ' ';
-      for (char c : *text) {
-        if (c == '\\') {
-          line += "\\\\";
-        } else if (c == '\t') {
-          line += "\\t";
-        } else if (c == '\n') {
-          line += "\\n";
-        } else {
-          line += c;
-        }
-      }
-    }
-    line += '\n';
-    std::fputs(line.c_str(), file);
-    std::fflush(file);
-  }
-
- private:
-  std::FILE* file = nullptr;
-};
-
-Trace& TheTrace() {
-  static Trace trace;
-  return trace;
-}
-
-std::string Fields(std::initializer_list<long> numbers, const char* head) {
-  std::string out = head;
-  for (long n : numbers) out += ' ' + std::to_string(n);
-  return out;
 }
 
 // ---- the in-memory dialog template ----------------------------------------------------------------

@@ -23,6 +23,7 @@
 
 #include "platform/clock.h"
 #include "ui/backend.h"
+#include "ui/backend_trace.h"
 #include "ui/dialog.h"
 #include "ui/dialog_units.h"
 #include "ui/wx/wx_windows.h"
@@ -43,56 +44,6 @@ wxString ToWx(const std::string& text) {
   wxString converted = wxString::FromUTF8(text.data(), text.size());
   if (converted.empty() && !text.empty()) converted = wxString(text.data(), wxConvISO8859_1, text.size());
   return converted;
-}
-
-// ---- the trace a test reads ---------------------------------------------------------------------
-
-class Trace {
- public:
-  void Open(const char* path) {
-    if (path && *path) file = std::fopen(path, "a");
-  }
-  void Close() {
-    if (file) std::fclose(file);
-    file = nullptr;
-  }
-  bool On() const { return file != nullptr; }
-  // Fields are separated by spaces; a text goes last, with backslashes, tabs and newlines escaped.
-  void Line(const std::string& fields, const std::string* text = nullptr) {
-    if (!file) return;
-    std::string line = fields;
-    if (text) {
-      line += ' ';
-      for (char c : *text) {
-        if (c == '\\') {
-          line += "\\\\";
-        } else if (c == '\t') {
-          line += "\\t";
-        } else if (c == '\n') {
-          line += "\\n";
-        } else {
-          line += c;
-        }
-      }
-    }
-    line += '\n';
-    std::fputs(line.c_str(), file);
-    std::fflush(file);
-  }
-
- private:
-  std::FILE* file = nullptr;
-};
-
-Trace& TheTrace() {
-  static Trace trace;
-  return trace;
-}
-
-std::string Fields(std::initializer_list<long> numbers, const char* head) {
-  std::string out = head;
-  for (long n : numbers) out += ' ' + std::to_string(n);
-  return out;
 }
 
 // ---- keys ---------------------------------------------------------------------------------------
