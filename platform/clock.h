@@ -32,6 +32,17 @@ using WaitHook = void (*)();
 constexpr uint32_t kWaitHookSliceMs = 50;
 // Installs the hook (null: none, the default) and returns the one it replaces.
 WaitHook SetWaitHook(WaitHook hook);
+// Installs a hook for the lifetime of this object, then puts the previous one back.
+class ScopedWaitHook {
+ public:
+  explicit ScopedWaitHook(WaitHook hook) : previous(SetWaitHook(hook)) {}
+  ~ScopedWaitHook() { SetWaitHook(previous); }
+  ScopedWaitHook(const ScopedWaitHook&) = delete;
+  ScopedWaitHook& operator=(const ScopedWaitHook&) = delete;
+
+ private:
+  WaitHook previous;
+};
 // The hook installed, or null: the implementations slice their own blocking calls (a send to a
 // peer that does not read, a connect) when there is one, and call WaitHookIfDue between slices.
 WaitHook CurrentWaitHook();

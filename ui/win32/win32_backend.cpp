@@ -708,19 +708,11 @@ void PaintWhileWaiting() {
 // Installs the wait hook for the backend's lifetime, and takes it away however the run ends.
 class PaintingWhileWaiting {
  public:
-  explicit PaintingWhileWaiting(Win32Backend& backend) {
-    installedBackend = &backend;
-    previous = platform::SetWaitHook(PaintWhileWaiting);
-  }
-  ~PaintingWhileWaiting() {
-    platform::SetWaitHook(previous);
-    installedBackend = nullptr;
-  }
-  PaintingWhileWaiting(const PaintingWhileWaiting&) = delete;
-  PaintingWhileWaiting& operator=(const PaintingWhileWaiting&) = delete;
+  explicit PaintingWhileWaiting(Win32Backend& backend) { installedBackend = &backend; }
+  ~PaintingWhileWaiting() { installedBackend = nullptr; }
 
  private:
-  platform::WaitHook previous = nullptr;
+  platform::ScopedWaitHook hook{PaintWhileWaiting};
 };
 
 }  // namespace

@@ -640,19 +640,11 @@ void PaintWhileWaiting() {
 // Installs the wait hook for the backend's lifetime, and takes it away however the run ends.
 class PaintingWhileWaiting {
  public:
-  explicit PaintingWhileWaiting(WxBackend& backend) {
-    installedBackend = &backend;
-    previous = platform::SetWaitHook(PaintWhileWaiting);
-  }
-  ~PaintingWhileWaiting() {
-    platform::SetWaitHook(previous);
-    installedBackend = nullptr;
-  }
-  PaintingWhileWaiting(const PaintingWhileWaiting&) = delete;
-  PaintingWhileWaiting& operator=(const PaintingWhileWaiting&) = delete;
+  explicit PaintingWhileWaiting(WxBackend& backend) { installedBackend = &backend; }
+  ~PaintingWhileWaiting() { installedBackend = nullptr; }
 
  private:
-  platform::WaitHook previous = nullptr;
+  platform::ScopedWaitHook hook{PaintWhileWaiting};
 };
 
 // Toolkit complaints go to stderr: a box of its own would take input in the middle of a step.
