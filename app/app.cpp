@@ -1,11 +1,12 @@
 #include "app/app.h"
 
 #include "app/main_dialog.h"
+#include "platform/socket.h"
 #include "ui/backend.h"
 
 CPKGLIFTApp theApp;
 
-int StartSockets() { return 1; }
+int StartSockets() { return platform::StartSockets(); }
 
 int CPKGLIFTApp::InitInstance() {
   if (!startSockets()) {

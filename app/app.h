@@ -2,8 +2,8 @@
 // The application object: prepares the platform and runs the main dialog; when that closes, the
 // program ends.
 
-// Makes the platform's sockets usable: 1 when they are. POSIX sockets need no start-up, so this
-// always answers 1 there.
+// Makes the platform's sockets usable (Winsock's start-up): 1 when they are. POSIX sockets need no
+// start-up, so this always answers 1 there.
 int StartSockets();
 
 class CPKGLIFTApp {

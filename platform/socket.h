@@ -24,6 +24,10 @@ constexpr uint32_t MakeAddress(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
   return uint32_t(a) | uint32_t(b) << 8 | uint32_t(c) << 16 | uint32_t(d) << 24;
 }
 
+// Makes the system's sockets usable (Winsock's start-up; nothing to do on POSIX): 1 when they are,
+// 0 when the system refused.
+int StartSockets();
+
 Socket OpenUdp();
 Socket OpenTcp();
 // No address reuse: an address and port that another live socket holds fails, except that a TCP

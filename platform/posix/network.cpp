@@ -693,3 +693,10 @@ NetworkService& RealNetwork() {
 }
 
 }  // namespace platform::posix
+
+namespace platform {
+
+// POSIX sockets need no start-up.
+int StartSockets() { return 1; }
+
+}  // namespace platform

@@ -86,6 +86,8 @@ class WinsockNetwork : public NetworkService {
   // Windows turns an ICMP port-unreachable that answers an earlier datagram into a failed read
   // (WSAECONNRESET) on an unconnected UDP socket, and into readiness for select; Linux and the
   // program know no such thing. Switched off.
+  bool Started() const { return started; }
+
   Socket OpenUdp() override {
     Socket s = Keep(socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
     if (s != kInvalidSocket) {
@@ -443,11 +445,19 @@ class WinsockNetwork : public NetworkService {
   std::map<Socket, uint32_t> sendTimeouts;
 };
 
-}  // namespace
-
-NetworkService& RealNetwork() {
+WinsockNetwork& Winsock() {
   static WinsockNetwork network;
   return network;
 }
 
+}  // namespace
+
+NetworkService& RealNetwork() { return Winsock(); }
+
 }  // namespace platform::win32
+
+namespace platform {
+
+int StartSockets() { return win32::Winsock().Started() ? 1 : 0; }
+
+}  // namespace platform
