@@ -186,7 +186,7 @@ class WinsockNetwork : public NetworkService {
       }
       uint32_t wait = limitMs == 0 ? kWaitHookSliceMs : limitMs - elapsed;
       if (sliced && wait > kWaitHookSliceMs) wait = kWaitHookSliceMs;
-      int ready = Select(s, false, true, wait);
+      int ready = WaitReady(s, kWriteReady, wait);
       if (ready < 0) {
         error = WSAGetLastError();
         break;
@@ -387,20 +387,6 @@ class WinsockNetwork : public NetworkService {
   bool SetBlocking(Socket s, bool blocking) {
     u_long nonBlocking = blocking ? 0 : 1;
     return ioctlsocket(Native(s), FIONBIO, &nonBlocking) == 0;
-  }
-
-  // 1 writable (or readable), 0 time-out, -1 error: for Send's waits.
-  int Select(Socket s, bool read, bool write, uint32_t ms) {
-    fd_set readers, writers, failures;
-    FD_ZERO(&readers);
-    FD_ZERO(&writers);
-    FD_ZERO(&failures);
-    if (read) FD_SET(Native(s), &readers);
-    if (write) FD_SET(Native(s), &writers);
-    FD_SET(Native(s), &failures);
-    timeval tv = Timeval(ms);
-    int r = select(0, &readers, &writers, &failures, &tv);
-    return r == SOCKET_ERROR ? -1 : r > 0 ? 1 : 0;
   }
 
   static int Single(int ready) { return ready < 0 ? -1 : ready > 0 ? 1 : 0; }
