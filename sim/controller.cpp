@@ -410,6 +410,7 @@ int Controller::Refuse(Connection& c, const Frame& request, const std::string& w
 std::string Controller::NewChallenge() {
   static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   std::string challenge;
+  challenge.reserve(kChallengeChars);
   for (size_t i = 0; i < kChallengeChars; ++i) challenge += kAlphabet[random() % (sizeof kAlphabet - 1)];
   return challenge;
 }
