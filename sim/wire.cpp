@@ -45,7 +45,6 @@ void WireWriter::Pad() { payload.resize(Padded(payload.size()), 0); }
 
 std::vector<uint8_t> WireWriter::Bytes() const {
   std::vector<uint8_t> wire = HeaderBytes(id, code, int32_t(payload.size()));
-  wire.reserve(wire.size() + payload.size());
   wire.insert(wire.end(), payload.begin(), payload.end());
   return wire;
 }
